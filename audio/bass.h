@@ -1,0 +1,69 @@
+#pragma once
+// The audio library for network streams and the stream output volume: the calls, argument
+// meanings and results the player relies on. It is built into the program, so it is always
+// present; its version answers 0x0204 in the high 16 bits.
+//
+// Threading: every call may come from any thread; the library's state is guarded by one
+// internal mutex. Initialising does not need a sound server: the connection is made when a
+// stream first plays, so the program starts on any desktop.
+#include <cstdint>
+
+using DWORD = std::uint32_t;
+using QWORD = std::uint64_t;
+using BOOL = int;
+using HSTREAM = DWORD;
+using HSYNC = DWORD;
+
+inline constexpr BOOL BASS_TRUE = 1;
+inline constexpr BOOL BASS_FALSE = 0;
+
+// Configuration options (BASS_SetConfig).
+inline constexpr DWORD BASS_CONFIG_NET_PLAYLIST = 21;  // 0: never, 1: follow play lists at the address
+
+// Stream creation flags.
+inline constexpr DWORD BASS_STREAM_STATUS = 0x800000;  // pass status texts to the download callback
+
+// BASS_StreamGetFilePosition modes.
+inline constexpr DWORD BASS_FILEPOS_CURRENT = 0;
+inline constexpr DWORD BASS_FILEPOS_DOWNLOAD = 1;
+inline constexpr DWORD BASS_FILEPOS_END = 2;
+
+// Tag kinds and sync kinds.
+inline constexpr DWORD BASS_TAG_META = 5;
+inline constexpr DWORD BASS_SYNC_META = 4;
+
+// Error numbers reported by BASS_ErrorGetCode for the last call of the calling thread.
+enum : int {
+  BASS_OK = 0,
+  BASS_ERROR_NOT_INIT = 1,      // a call that needs BASS_Init came first
+  BASS_ERROR_ALREADY = 2,       // BASS_Init while already initialised
+  BASS_ERROR_ILLPARAM = 3,      // an argument outside its range
+  BASS_ERROR_DEVICE = 4,        // no such output device
+  BASS_ERROR_HANDLE = 5,        // not a valid stream handle
+  BASS_ERROR_NOT_AVAILABLE = 6, // the call is not available in this build
+  BASS_ERROR_UNKNOWN = -1,
+};
+
+using DOWNLOADPROC = void(const void* buffer, DWORD length, void* user);
+using SYNCPROC = void(HSYNC handle, DWORD channel, DWORD data, void* user);
+
+extern "C" {
+DWORD BASS_GetVersion();
+// device -1 is the default output; freq in Hz; win is the owner window (may be null).
+BOOL BASS_Init(int device, DWORD freq, DWORD flags, void* win, const void* clsid);
+BOOL BASS_SetConfig(DWORD option, DWORD value);
+DWORD BASS_GetConfig(DWORD option);
+BOOL BASS_Free();
+BOOL BASS_Stop();
+BOOL BASS_SetVolume(float volume);  // 0..1
+float BASS_GetVolume();
+int BASS_ErrorGetCode();
+
+BOOL BASS_StreamFree(HSTREAM handle);
+HSTREAM BASS_StreamCreateURL(const char* url, DWORD offset, DWORD flags, DOWNLOADPROC* proc,
+                             void* user);
+QWORD BASS_StreamGetFilePosition(HSTREAM handle, DWORD mode);
+const char* BASS_ChannelGetTags(DWORD handle, DWORD tags);
+HSYNC BASS_ChannelSetSync(DWORD handle, DWORD type, QWORD param, SYNCPROC* proc, void* user);
+BOOL BASS_ChannelPlay(DWORD handle, BOOL restart);
+}

@@ -1,0 +1,35 @@
+#pragma once
+// Directory search with the attribute bits of the original platform, derived from the entry:
+// folder 0x10, ordinary file 0x20 (archive), hidden 0x2 when the name starts with a dot,
+// read-only 0x1 when the owner has no write permission, reparse point 0x400 for a symbolic link.
+// Links are reported, never followed, so a scan can never loop.
+#include <QString>
+
+#include <cstdint>
+#include <vector>
+
+namespace platform {
+
+enum FileAttribute : std::uint32_t {
+  faReadOnly = 0x1,
+  faHidden = 0x2,
+  faDirectory = 0x10,
+  faArchive = 0x20,
+  faReparsePoint = 0x400,
+};
+
+struct DirEntry {
+  QString name;             // the entry's own name, no folder part
+  std::uint32_t attributes = 0;
+  std::uint64_t size = 0;   // 0 for folders and links
+};
+
+// Entries of `folder` whose name matches `pattern` ("*" for all, "*.mp3": the extension without
+// regard to case), sorted by name compared without regard to case; "." and ".." are left out.
+// A folder that cannot be read yields no entries.
+std::vector<DirEntry> findFiles(const QString& folder, const QString& pattern);
+
+// Joins a folder and a name with one '/'; the folder keeps a trailing separator only as "/".
+QString joinPath(const QString& folder, const QString& name);
+
+}  // namespace platform

@@ -1,0 +1,86 @@
+#pragma once
+// Profile (INI) files with the semantics of the classic profile-string functions:
+// section and key names match without regard to case, a missing file, section or key yields
+// the caller's default, integers are decimal or hexadecimal after "$" or "0x", a string comes
+// back with at most kMaxValueChars characters unless the caller asks for more, writing a key
+// replaces its value in place, a new key goes to the end of its section and a new section to
+// the end of the file.
+//
+// Threading: an IniFile object belongs to the thread that made it. The process-wide cache of
+// parsed files is guarded by its own mutex, so IniFile objects on different threads are safe.
+//
+// Reads are served from a parsed copy that is checked against the file's identity (device,
+// inode, size, modification time), so every new IniFile sees the file as it is now while an
+// unchanged file is parsed only once. Writes are collected in the object and committed at once
+// by commit(): a temporary file in the same folder, flushed to disk, renamed over the target.
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// Raised when a file cannot be written; what() is "Unable to write to <path>" in UTF-8.
+class IniWriteError : public std::runtime_error {
+ public:
+  explicit IniWriteError(const QString& path);
+  const QString& path() const { return path_; }
+  QString message() const;
+
+ private:
+  QString path_;
+};
+
+struct IniDocument;  // parsed file; defined in inifile.cpp
+
+class IniFile {
+ public:
+  static constexpr int kMaxValueChars = 2047;
+
+  // Nothing is read until the first read or write.
+  explicit IniFile(QString path);
+  ~IniFile();
+  IniFile(IniFile&&) noexcept;
+  IniFile& operator=(IniFile&&) noexcept;
+  IniFile(const IniFile&) = delete;
+  IniFile& operator=(const IniFile&) = delete;
+
+  const QString& path() const { return path_; }
+
+  // Section and key names are given as UTF-8; every caller in the program uses ASCII names.
+  QString readString(std::string_view section, std::string_view key, const QString& def,
+                     int maxChars = kMaxValueChars) const;
+  int readInteger(std::string_view section, std::string_view key, int def) const;
+  bool sectionExists(std::string_view section) const;
+  bool fileExists() const;
+
+  // Collected in memory; nothing touches the disk until commit().
+  void writeString(std::string_view section, std::string_view key, const QString& value);
+  void writeInteger(std::string_view section, std::string_view key, int value);
+
+  // Writes the collected changes atomically; does nothing when nothing changed.
+  // Throws IniWriteError and leaves the old file whole when the file cannot be written.
+  void commit();
+
+  // The parsed copy behind the reads, shared with every IniFile that saw the same file state.
+  // Two IniFile objects return the same pointer exactly when they saw the same file state, so
+  // callers may key their own derived indexes on it.
+  std::shared_ptr<const IniDocument> snapshot() const;
+
+ private:
+  const IniDocument& doc() const;
+  IniDocument& mutableDoc();
+
+  QString path_;
+  mutable std::shared_ptr<const IniDocument> snapshot_;
+  std::shared_ptr<IniDocument> pending_;  // copy on first write
+};
+
+// Parses an integer as the profile functions do: optional sign, decimal digits, or hexadecimal
+// after "$" or "0x"; surrounding blanks are allowed; anything else yields def.
+int parseProfileInteger(std::string_view text, int def);
+
+}  // namespace platform
