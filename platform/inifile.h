@@ -77,6 +77,7 @@ class IniFile {
   QString path_;
   mutable std::shared_ptr<const IniDocument> snapshot_;
   std::shared_ptr<IniDocument> pending_;  // copy on first write
+  bool dirty_ = false;
 };
 
 // Parses an integer as the profile functions do: optional sign, decimal digits, or hexadecimal

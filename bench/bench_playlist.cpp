@@ -1,0 +1,134 @@
+// The main list file at 100,000 tracks: reading and saving against a plain line split of the
+// same bytes and against QSettings, and 10,000 duplicate tests against the unchanged file.
+#include <QCoreApplication>
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <sys/stat.h>
+#include <utime.h>
+#include <fstream>
+
+#include "bench/benchutil.h"
+#include "model/mp3objects.h"
+
+namespace {
+
+constexpr int kTracks = 100000;
+
+void FillCache() {
+  Mp3Session->SetRefresh();
+  for (int i = 0; i < kTracks; ++i) {
+    const QString name = QStringLiteral("%1 - Artist Name - Song Title Number %1.mp3").arg(i);
+    Mp3Session->AddToCash(std::make_shared<TMp3Player>(
+        i, QStringLiteral("/home/user/Music/Artist Name/Album %1/").arg(i / 12) + name, name,
+        QString::number(3000 + i % 5000), QStringLiteral("0:3:%1").arg(10 + i % 50), 0,
+        185000LL * (i + 1)));
+  }
+}
+
+// A new modification time makes every reader parse the file afresh.
+void Touch(const QString& path) {
+  static long tick = 0;
+  struct utimbuf times {};
+  times.actime = times.modtime = 1700000000 + ++tick;
+  utime(QFile::encodeName(path).constData(), &times);
+}
+
+std::vector<std::string> SplitLines(const QString& path) {
+  std::ifstream in(path.toStdString());
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(std::move(line));
+  return lines;
+}
+
+void WriteLines(const QString& path, const std::vector<std::string>& lines) {
+  std::ofstream out(path.toStdString(), std::ios::trunc);
+  for (const std::string& line : lines) out << line << '\n';
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  QTemporaryDir dir;
+  const QString list = dir.filePath(QStringLiteral("MP3_PLAYER_PLAY_LIST.DAT"));
+  Mp3Session = std::make_unique<TMp3Session>();
+  FillCache();
+  TMp3Settings& settings = Mp3Session->Mp3Seetings();
+  settings.SavePlayList(list);
+  const std::vector<std::string> lines = SplitLines(list);
+  std::printf("main list: %d tracks, %lld bytes, %zu lines\n", kTracks,
+              static_cast<long long>(QFile(list).size()), lines.size());
+
+  const int runs = 7;
+  const double split = bench::MedianMs(runs, [&] { SplitLines(list); });
+  bench::Report("plain line split (std::getline)", split);
+  const double read = bench::MedianMs(
+      runs,
+      [&] {
+        Mp3Session->SetRefresh();
+        settings.ReadPlayList(list);
+      },
+      [&] { Touch(list); });
+  bench::Report("ReadPlayList, file changed since last read", read, "line split", split);
+  const double readWarm = bench::MedianMs(runs, [&] {
+    Mp3Session->SetRefresh();
+    settings.ReadPlayList(list);
+  });
+  bench::Report("ReadPlayList, file unchanged", readWarm, "line split", split);
+  const double qsettingsRead = bench::MedianMs(3, [&] {
+    QSettings ini(list, QSettings::IniFormat);
+    const int count = ini.value(QStringLiteral("PlayList/Count")).toInt();
+    for (int i = 0; i < count; ++i) {
+      ini.beginGroup(QStringLiteral("%1PlayList").arg(i));
+      for (const char* key : {"FileName", "FileSize", "Time", "OnlyName"})
+        ini.value(QLatin1String(key));
+      ini.endGroup();
+    }
+  });
+  bench::Report("QSettings (INI) reading the same keys", qsettingsRead, "ReadPlayList", read);
+
+  FillCache();
+  const QString plainCopy = dir.filePath(QStringLiteral("plain.DAT"));
+  const double plainWrite = bench::MedianMs(runs, [&] { WriteLines(plainCopy, lines); });
+  bench::Report("plain line write (std::ofstream)", plainWrite);
+  const double saveNew = bench::MedianMs(
+      runs, [&] { settings.SavePlayList(list); }, [&] { QFile::remove(list); });
+  bench::Report("SavePlayList to a new file (atomic, flushed)", saveNew, "line write", plainWrite);
+  const double saveSame = bench::MedianMs(runs, [&] { settings.SavePlayList(list); });
+  bench::Report("SavePlayList over the unchanged file", saveSame, "line write", plainWrite);
+  const QString qsettingsCopy = dir.filePath(QStringLiteral("qsettings.DAT"));
+  const double qsettingsWrite = bench::MedianMs(
+      3,
+      [&] {
+        QSettings ini(qsettingsCopy, QSettings::IniFormat);
+        int i = 0;
+        for (const auto& mp3 : *Mp3Session->CashMp3()) {
+          ini.beginGroup(QStringLiteral("%1PlayList").arg(i++));
+          ini.setValue(QStringLiteral("FileName"), mp3->Mp3Path());
+          ini.setValue(QStringLiteral("FileSize"), mp3->Mp3Size());
+          ini.setValue(QStringLiteral("Time"), mp3->Mp3Time());
+          ini.setValue(QStringLiteral("OnlyName"), mp3->Mp3Name());
+          ini.endGroup();
+        }
+        ini.setValue(QStringLiteral("PlayList/Count"), i);
+        ini.sync();
+      },
+      [&] { QFile::remove(qsettingsCopy); });
+  bench::Report("QSettings (INI) writing the same keys", qsettingsWrite, "SavePlayList", saveNew);
+
+  Touch(list);
+  const double duplicates = bench::MedianMs(3, [&] {
+    int found = 0;
+    for (int i = 0; i < 10000; ++i) {
+      const auto& mp3 = (*Mp3Session->CashMp3())[(i * 7919) % kTracks];
+      const QString path = (i % 2) ? mp3->Mp3Path() : mp3->Mp3Path() + QStringLiteral(".x");
+      found += Mp3Session->GetMp3ByName(list, path) ? 1 : 0;
+    }
+    if (found != 5000) std::abort();
+  });
+  bench::Report("10,000 duplicate tests (GetMp3ByName), in all", duplicates);
+  Mp3Session.reset();
+  return 0;
+}

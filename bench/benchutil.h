@@ -1,0 +1,38 @@
+#pragma once
+// Small timing helpers: median of repeated runs, printed with a ratio against a reference
+// measured in the same run.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+// Median wall time in milliseconds of `runs` calls of `body`; `before` runs untimed first.
+inline double MedianMs(int runs, const std::function<void()>& body,
+                       const std::function<void()>& before = {}) {
+  std::vector<double> times;
+  for (int i = 0; i < runs; ++i) {
+    if (before) before();
+    const auto start = std::chrono::steady_clock::now();
+    body();
+    times.push_back(
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+            .count());
+  }
+  std::sort(times.begin(), times.end());
+  return times[times.size() / 2];
+}
+
+inline void Report(const std::string& what, double ms, const std::string& reference = {},
+                   double referenceMs = 0) {
+  if (reference.empty())
+    std::printf("%-58s %10.1f ms\n", what.c_str(), ms);
+  else
+    std::printf("%-58s %10.1f ms  = %5.2fx %s\n", what.c_str(), ms, ms / referenceMs,
+                reference.c_str());
+}
+
+}  // namespace bench

@@ -1,0 +1,151 @@
+#pragma once
+// The session model: track records, the track cache behind the main list, the play list file
+// and the program-wide references.
+//
+// Threading: everything here belongs to the main thread. Background workers never touch a
+// record; they get plain copies of paths and hand plain values back to the main thread.
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class TMp3Player;
+class TMp3Settings;
+
+using TMp3PlayerPtr = std::shared_ptr<TMp3Player>;
+// The track cache: the ordered records behind the main list. Records are shared with rows,
+// tree nodes and the program-wide references, so dropping them from the cache never leaves
+// anything dangling.
+using TMp3Cache = std::vector<TMp3PlayerPtr>;
+
+// The sender of a progress event: a track record, or anything else (which the receivers ignore).
+using TNotifyEvent = std::function<void(class TMp3Session* Sender)>;
+
+class TMp3Session {
+ public:
+  TMp3Session();
+  virtual ~TMp3Session();
+  TMp3Session(const TMp3Session&) = delete;
+  TMp3Session& operator=(const TMp3Session&) = delete;
+
+  // Null until the first record is added, and again after SetRefresh/Refresh.
+  TMp3Cache* CashMp3() const { return FCashMp3.get(); }
+  void SetCashMp3(std::unique_ptr<TMp3Cache> cache) { FCashMp3 = std::move(cache); }
+  int CacheCount() const { return FCashMp3 ? static_cast<int>(FCashMp3->size()) : 0; }
+
+  void AddToCash(const TMp3PlayerPtr& _Mp3);
+  TMp3PlayerPtr GetMp3ByID(int _ID) const;
+  TMp3PlayerPtr GetMp3Status() const;
+  void SetRefresh();
+  void Refresh();
+
+  // Lookups over a play list file.
+  int GetNextID(const QString& _FileName) const;
+  bool GetMp3ByName(const QString& IniFile, const QString& CmpStr) const;
+
+  // There are no short names on this platform: the path comes back unchanged.
+  static QString GetLongPathName(const QString& ShortName) { return ShortName; }
+
+  // Milliseconds as h:m:ss (only the seconds padded); hours are not limited to 24.
+  static QString SecToTime(std::int64_t Sec);
+  static QString GetTotalTime(std::int64_t Sec) { return SecToTime(Sec); }
+
+  // Created on first use; the same object afterwards.
+  TMp3Settings& Mp3Seetings();
+
+ protected:
+  std::unique_ptr<TMp3Cache> FCashMp3;
+  std::unique_ptr<TMp3Settings> FMp3Seetings;
+};
+
+class TMp3Player : public TMp3Session {
+ public:
+  TMp3Player() = default;
+  TMp3Player(int _Mp3ID, QString _Mp3Path, QString _Mp3Name, QString _Mp3Size, QString _Mp3Time,
+             int _Mp3State, std::int64_t _Mp3TotalTime);
+  ~TMp3Player() override;
+
+  int Mp3ID() const { return FMp3ID; }
+  const QString& Mp3Path() const { return FMp3Path; }
+  void SetMp3Path(const QString& v) { FMp3Path = v; }
+  const QString& Mp3Name() const { return FMp3Name; }
+  void SetMp3Name(const QString& v) { FMp3Name = v; }
+  const QString& Mp3Size() const { return FMp3Size; }
+  void SetMp3Size(const QString& v) { FMp3Size = v; }
+  const QString& Mp3Time() const { return FMp3Time; }
+  void SetMp3Time(const QString& v) { FMp3Time = v; }
+  int Mp3State() const { return FMp3State; }
+  void SetMp3State(int v) { FMp3State = v; }
+  // 64-bit: the running total of a large library passes 2^31 ms (under 25 days) easily.
+  std::int64_t Mp3TotalTime() const { return FMp3TotalTime; }
+  void SetMp3TotalTime(std::int64_t v) { FMp3TotalTime = v; }
+
+ private:
+  int FMp3ID = 0;
+  QString FMp3Path;
+  QString FMp3Name;
+  QString FMp3Size;
+  QString FMp3Time;
+  int FMp3State = 0;
+  std::int64_t FMp3TotalTime = 0;
+};
+
+class TMp3Settings : public TMp3Session {
+ public:
+  TMp3Settings() = default;
+
+  void Refresh();
+
+  // Reads a play list file: the records are appended to the track cache of Mp3Session, CurrMp3
+  // ends on the last one, and the same records are returned in file order (empty: no track).
+  std::vector<TMp3PlayerPtr> ReadPlayList(const QString& LocationStr);
+  // Writes the track cache of Mp3Session; throws platform::IniWriteError when it cannot.
+  void SavePlayList(const QString& _LocationStr);
+
+  int ChekSysTray() const { return FChekSysTray; }
+  void SetChekSysTray(int v) { FChekSysTray = v; }
+  bool CheckRepeat() const { return FCheckRepeat; }
+  void SetCheckRepeat(bool v) { FCheckRepeat = v; }
+  const QString& DefaultPath() const { return FDefaultPath; }
+  void SetDefaultPath(const QString& v) { FDefaultPath = v; }
+  int Color() const { return FColor; }
+  void SetColor(int v) { FColor = v; }
+  int Volume() const { return FVolume; }
+  void SetVolume(int v) { FVolume = v; }
+  int LangaugeType() const { return FLangaugeType; }
+  void SetLangaugeType(int v) { FLangaugeType = v; }
+  const TNotifyEvent& OnLoadProgress() const { return FOnLoadProgress; }
+  void SetOnLoadProgress(TNotifyEvent e) { FOnLoadProgress = std::move(e); }
+  const TNotifyEvent& OnCloseProgress() const { return FOnCloseProgress; }
+  void SetOnCloseProgress(TNotifyEvent e) { FOnCloseProgress = std::move(e); }
+
+ private:
+  int FChekSysTray = 0;
+  bool FCheckRepeat = false;
+  QString FDefaultPath;
+  int FColor = 0;
+  int FVolume = 0;
+  int FLangaugeType = 0;
+  TNotifyEvent FOnLoadProgress;
+  TNotifyEvent FOnCloseProgress;
+};
+
+// Program-wide references. Mp3Session lives from start-up to the main window's destruction;
+// CurrMp3 is the record the command Play acts on and may be empty.
+extern std::unique_ptr<TMp3Session> Mp3Session;
+extern TMp3PlayerPtr CurrMp3;
+
+// Names of the play list file's sections and keys.
+namespace playlistfile {
+inline constexpr char kListSection[] = "PlayList";
+inline constexpr char kCountKey[] = "Count";
+inline constexpr char kTotalTimeKey[] = "_TotalTime";
+inline constexpr char kFileNameKey[] = "FileName";
+inline constexpr char kFileSizeKey[] = "FileSize";
+inline constexpr char kTimeKey[] = "Time";
+inline constexpr char kOnlyNameKey[] = "OnlyName";
+// "0PlayList", "1PlayList", ...
+std::string TrackSection(int index);
+}  // namespace playlistfile

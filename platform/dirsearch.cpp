@@ -1,0 +1,69 @@
+#include "platform/dirsearch.h"
+
+#include <QFile>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <algorithm>
+#include <memory>
+
+namespace platform {
+namespace {
+
+bool Matches(const QString& name, const QString& pattern) {
+  if (pattern == QLatin1String("*") || pattern == QLatin1String("*.*")) return true;
+  if (pattern.startsWith(QLatin1String("*."))) {
+    const QStringView ext = QStringView(pattern).mid(1);  // ".mp3"
+    return name.size() > ext.size() && name.endsWith(ext, Qt::CaseInsensitive);
+  }
+  return name.compare(pattern, Qt::CaseInsensitive) == 0;
+}
+
+}  // namespace
+
+std::vector<DirEntry> findFiles(const QString& folder, const QString& pattern) {
+  std::vector<DirEntry> entries;
+  const QByteArray native = QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder);
+  const int dirFd = ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd < 0) return entries;
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(::fdopendir(dirFd), &::closedir);
+  if (!dir) {
+    ::close(dirFd);
+    return entries;
+  }
+  while (const dirent* entry = ::readdir(dir.get())) {
+    const char* raw = entry->d_name;
+    if (raw[0] == '.' && (raw[1] == 0 || (raw[1] == '.' && raw[2] == 0))) continue;
+    const QString name = QFile::decodeName(raw);
+    if (!Matches(name, pattern)) continue;
+    struct stat st {};
+    // A vanished entry is left out, as it would be had the search started a moment later.
+    if (::fstatat(dirFd, raw, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    DirEntry found{name, 0, 0};
+    if (S_ISLNK(st.st_mode))
+      found.attributes = faReparsePoint;
+    else if (S_ISDIR(st.st_mode))
+      found.attributes = faDirectory;
+    else {
+      found.attributes = faArchive;
+      found.size = static_cast<std::uint64_t>(st.st_size);
+    }
+    if (raw[0] == '.') found.attributes |= faHidden;
+    if (!(st.st_mode & S_IWUSR)) found.attributes |= faReadOnly;
+    entries.push_back(std::move(found));
+  }
+  std::sort(entries.begin(), entries.end(), [](const DirEntry& a, const DirEntry& b) {
+    const int folded = a.name.compare(b.name, Qt::CaseInsensitive);
+    return folded != 0 ? folded < 0 : a.name < b.name;
+  });
+  return entries;
+}
+
+QString joinPath(const QString& folder, const QString& name) {
+  if (folder.endsWith(QLatin1Char('/'))) return folder + name;
+  return folder + QLatin1Char('/') + name;
+}
+
+}  // namespace platform

@@ -1,0 +1,217 @@
+#include <gtest/gtest.h>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "model/mp3objects.h"
+#include "platform/inifile.h"
+
+namespace {
+
+class PlayListFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir.isValid());
+    Mp3Session = std::make_unique<TMp3Session>();
+    CurrMp3.reset();
+  }
+  void TearDown() override {
+    CurrMp3.reset();
+    Mp3Session.reset();
+  }
+
+  QString Path(const char* name) const { return dir.filePath(QLatin1String(name)); }
+
+  static void WriteText(const QString& path, const QByteArray& text) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(text);
+  }
+  static QByteArray ReadText(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+  }
+
+  // Puts records with these paths in the cache of Mp3Session.
+  static void FillCache(const QStringList& paths, std::int64_t totalOfLast = 0) {
+    Mp3Session->SetRefresh();
+    int id = 0;
+    for (const QString& path : paths)
+      Mp3Session->AddToCash(std::make_shared<TMp3Player>(
+          id++, path, path.section(QLatin1Char('/'), -1), QStringLiteral("4523"),
+          QStringLiteral("0:3:05"), 0, totalOfLast));
+  }
+
+  std::vector<TMp3PlayerPtr> Read(const QString& path) {
+    Mp3Session->SetRefresh();
+    return Mp3Session->Mp3Seetings().ReadPlayList(path);
+  }
+
+  QTemporaryDir dir;
+};
+
+TEST_F(PlayListFile, FilesWithoutTracksYieldNoRecords) {
+  const struct {
+    const char* name;
+    const char* text;
+  } cases[] = {
+      {"no PlayList section", "[0PlayList]\nFileName=/a.mp3\n"},
+      {"Count 0", "[PlayList]\nCount=0\n[0PlayList]\nFileName=/a.mp3\n"},
+      {"negative Count", "[PlayList]\nCount=-3\n[0PlayList]\nFileName=/a.mp3\n"},
+      {"Count not a number", "[PlayList]\nCount=three\n[0PlayList]\nFileName=/a.mp3\n"},
+      {"empty file", ""},
+  };
+  for (const auto& c : cases) {
+    WriteText(Path("list.DAT"), c.text);
+    EXPECT_TRUE(Read(Path("list.DAT")).empty()) << c.name;
+    EXPECT_EQ(Mp3Session->CashMp3(), nullptr) << c.name;
+    EXPECT_EQ(CurrMp3, nullptr) << c.name;
+  }
+  EXPECT_TRUE(Read(Path("missing.DAT")).empty());
+}
+
+TEST_F(PlayListFile, ReadGivesIdsInFileOrderStateZeroAndTheFileTotal) {
+  WriteText(Path("list.DAT"),
+            "[0PlayList]\nFileName=/m/a.mp3\nFileSize=10\nTime=0:1:00\nOnlyName=a.mp3\n"
+            "[2PlayList]\nFileName=/m/c.mp3\nOnlyName=c.mp3\n"
+            "[PlayList]\nCount=3\n_TotalTime=4000000000\n");
+  const auto records = Read(Path("list.DAT"));
+  ASSERT_EQ(records.size(), 3u);
+  ASSERT_EQ(Mp3Session->CacheCount(), 3);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(records[i]->Mp3ID(), i);
+    EXPECT_EQ(records[i]->Mp3State(), 0);
+    EXPECT_EQ(records[i]->Mp3TotalTime(), 4000000000LL);
+    EXPECT_EQ((*Mp3Session->CashMp3())[i], records[i]) << "returned and cached in file order";
+  }
+  EXPECT_EQ(records[0]->Mp3Path(), QStringLiteral("/m/a.mp3"));
+  EXPECT_EQ(records[0]->Mp3Size(), QStringLiteral("10"));
+  EXPECT_EQ(records[0]->Mp3Time(), QStringLiteral("0:1:00"));
+  // A section missing below Count gives an empty record.
+  EXPECT_TRUE(records[1]->Mp3Path().isEmpty());
+  EXPECT_TRUE(records[1]->Mp3Name().isEmpty());
+  EXPECT_TRUE(records[1]->Mp3Size().isEmpty());
+  EXPECT_EQ(records[2]->Mp3Name(), QStringLiteral("c.mp3"));
+  EXPECT_EQ(CurrMp3, records[2]) << "the current track ends on the last record read";
+}
+
+TEST_F(PlayListFile, NewFileListsTracksThenTheListSection) {
+  FillCache({QStringLiteral("/m/a.mp3"), QStringLiteral("/m/b.mp3")}, 245000);
+  (*Mp3Session->CashMp3())[1]->SetMp3Time(QString());
+  Mp3Session->Mp3Seetings().SavePlayList(Path("list.DAT"));
+  EXPECT_EQ(ReadText(Path("list.DAT")),
+            "[0PlayList]\nFileName=/m/a.mp3\nFileSize=4523\nTime=0:3:05\nOnlyName=a.mp3\n"
+            "[1PlayList]\nFileName=/m/b.mp3\nFileSize=4523\nTime=\nOnlyName=b.mp3\n"
+            "[PlayList]\nCount=2\n_TotalTime=245000\n");
+}
+
+TEST_F(PlayListFile, ShorterListSavedOverLongerOneKeepsOldSectionsButReadsItsOwnCount) {
+  FillCache({QStringLiteral("/1.mp3"), QStringLiteral("/2.mp3"), QStringLiteral("/3.mp3"),
+             QStringLiteral("/4.mp3"), QStringLiteral("/5.mp3")});
+  Mp3Session->Mp3Seetings().SavePlayList(Path("list.DAT"));
+  FillCache({QStringLiteral("/x.mp3"), QStringLiteral("/y.mp3"), QStringLiteral("/z.mp3")});
+  Mp3Session->Mp3Seetings().SavePlayList(Path("list.DAT"));
+
+  const platform::IniFile ini(Path("list.DAT"));
+  EXPECT_EQ(ini.readString("3PlayList", "FileName", QString()), QStringLiteral("/4.mp3"));
+  EXPECT_EQ(ini.readString("4PlayList", "FileName", QString()), QStringLiteral("/5.mp3"));
+  const auto records = Read(Path("list.DAT"));
+  ASSERT_EQ(records.size(), 3u);
+  EXPECT_EQ(records[2]->Mp3Path(), QStringLiteral("/z.mp3"));
+  EXPECT_TRUE(Mp3Session->GetMp3ByName(Path("list.DAT"), QStringLiteral("/y.mp3")));
+  EXPECT_FALSE(Mp3Session->GetMp3ByName(Path("list.DAT"), QStringLiteral("/4.mp3")))
+      << "sections past Count are not part of the list";
+}
+
+TEST_F(PlayListFile, PathsOfAnyLengthAndScriptRoundTrip) {
+  const QString cyrillic = QStringLiteral("/музика/Песен за морето.mp3");
+  const QString spaced = QStringLiteral("/m/ leading and trailing .mp3 ");
+  const QString quoted = QStringLiteral("\"/m/quoted.mp3\"");
+  QString longPath = QStringLiteral("/m");
+  while (longPath.toUtf8().size() < 4000) longPath += QStringLiteral("/папка-folder");
+  longPath += QStringLiteral(".mp3");
+  const QStringList paths = {cyrillic, spaced, quoted, longPath};
+  FillCache(paths);
+  Mp3Session->Mp3Seetings().SavePlayList(Path("list.DAT"));
+  EXPECT_TRUE(ReadText(Path("list.DAT")).contains(cyrillic.toUtf8())) << "stored as UTF-8";
+
+  const auto records = Read(Path("list.DAT"));
+  ASSERT_EQ(records.size(), static_cast<size_t>(paths.size()));
+  for (int i = 0; i < paths.size(); ++i) {
+    EXPECT_EQ(records[i]->Mp3Path(), paths[i]);
+    EXPECT_EQ(records[i]->Mp3Name(), paths[i].section(QLatin1Char('/'), -1));
+    EXPECT_TRUE(Mp3Session->GetMp3ByName(Path("list.DAT"), paths[i])) << i;
+  }
+}
+
+TEST_F(PlayListFile, DuplicateTestIsExactAndFollowsTheFileAsLastSaved) {
+  FillCache({QStringLiteral("/m/Song.mp3")});
+  Mp3Session->Mp3Seetings().SavePlayList(Path("list.DAT"));
+  const TMp3Session& s = *Mp3Session;
+  EXPECT_TRUE(s.GetMp3ByName(Path("list.DAT"), QStringLiteral("/m/Song.mp3")));
+  EXPECT_FALSE(s.GetMp3ByName(Path("list.DAT"), QStringLiteral("/m/song.mp3"))) << "case counts";
+  EXPECT_FALSE(s.GetMp3ByName(Path("list.DAT"), QStringLiteral("/m/Other.mp3")));
+  EXPECT_FALSE(s.GetMp3ByName(Path("missing.DAT"), QStringLiteral("/m/Song.mp3")));
+
+  // Rows added since the last save are not seen; a new save is.
+  FillCache({QStringLiteral("/m/Song.mp3"), QStringLiteral("/m/Other.mp3")});
+  EXPECT_FALSE(s.GetMp3ByName(Path("list.DAT"), QStringLiteral("/m/Other.mp3")));
+  Mp3Session->Mp3Seetings().SavePlayList(Path("list.DAT"));
+  EXPECT_TRUE(s.GetMp3ByName(Path("list.DAT"), QStringLiteral("/m/Other.mp3")));
+
+  // So is a file replaced by another program.
+  WriteText(Path("list.DAT"), "[PlayList]\nCount=1\n[0PlayList]\nFileName=/m/Third.mp3\n");
+  EXPECT_TRUE(s.GetMp3ByName(Path("list.DAT"), QStringLiteral("/m/Third.mp3")));
+  EXPECT_FALSE(s.GetMp3ByName(Path("list.DAT"), QStringLiteral("/m/Song.mp3")));
+  EXPECT_EQ(s.GetNextID(Path("list.DAT")), 1);
+  EXPECT_EQ(s.GetNextID(Path("missing.DAT")), 0);
+}
+
+TEST_F(PlayListFile, ProgressEventsGetEveryRecordAsSender) {
+  FillCache({QStringLiteral("/a.mp3"), QStringLiteral("/b.mp3"), QStringLiteral("/c.mp3")});
+  std::vector<int> saved;
+  TMp3Settings& settings = Mp3Session->Mp3Seetings();
+  settings.SetOnCloseProgress([&](TMp3Session* sender) {
+    auto* mp3 = dynamic_cast<TMp3Player*>(sender);
+    ASSERT_NE(mp3, nullptr);
+    saved.push_back(mp3->Mp3ID());
+  });
+  settings.SavePlayList(Path("list.DAT"));
+  EXPECT_EQ(saved, (std::vector<int>{0, 1, 2}));
+
+  std::vector<QString> loaded;
+  settings.SetOnLoadProgress([&](TMp3Session* sender) {
+    auto* mp3 = dynamic_cast<TMp3Player*>(sender);
+    ASSERT_NE(mp3, nullptr);
+    loaded.push_back(mp3->Mp3Path());
+  });
+  Read(Path("list.DAT"));
+  EXPECT_EQ(loaded, (std::vector<QString>{QStringLiteral("/a.mp3"), QStringLiteral("/b.mp3"),
+                                          QStringLiteral("/c.mp3")}));
+}
+
+TEST_F(PlayListFile, FailedSaveRaisesAndLeavesTheOldFileWhole) {
+  FillCache({QStringLiteral("/a.mp3")});
+  Mp3Session->Mp3Seetings().SavePlayList(Path("list.DAT"));
+  const QByteArray before = ReadText(Path("list.DAT"));
+
+  // A folder path whose first part is a regular file cannot hold a file, even for root.
+  WriteText(Path("plain"), "x");
+  const QString impossible = Path("plain") + QStringLiteral("/list.DAT");
+  FillCache({QStringLiteral("/b.mp3")});
+  try {
+    Mp3Session->Mp3Seetings().SavePlayList(impossible);
+    FAIL() << "the save reported success";
+  } catch (const platform::IniWriteError& error) {
+    EXPECT_EQ(error.message(), QStringLiteral("Unable to write to ") + impossible);
+  }
+  EXPECT_EQ(ReadText(Path("list.DAT")), before);
+}
+
+TEST_F(PlayListFile, SaveWithoutCacheWritesNothing) {
+  Mp3Session->SetRefresh();
+  Mp3Session->Mp3Seetings().SavePlayList(Path("list.DAT"));
+  EXPECT_FALSE(QFile::exists(Path("list.DAT")));
+}
+
+}  // namespace

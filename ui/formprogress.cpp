@@ -1,0 +1,32 @@
+#include "ui/formprogress.h"
+
+#include <QProgressBar>
+
+#include "model/mp3objects.h"
+
+TFormProgress::TFormProgress(QWidget* parent) : QDialog(parent, Qt::Dialog) {
+  setObjectName(QStringLiteral("FormProgress"));
+  setWindowTitle(QStringLiteral("Please wait ..."));
+  setFixedSize(292, 38);
+  ProgressBar1 = new QProgressBar(this);
+  ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+  ProgressBar1->setGeometry(8, 8, 273, 17);
+  ProgressBar1->setMinimum(0);
+  ProgressBar1->setTextVisible(false);
+}
+
+void TFormProgress::Execute(TMp3Session* Sender, int _DefineMax) {
+  const auto* mp3 = dynamic_cast<TMp3Player*>(Sender);
+  if (!mp3) return;
+  ProgressBar1->setMaximum(_DefineMax);
+  ProgressBar1->setValue(mp3->Mp3ID());
+}
+
+void TFormProgress::ShowOver(QWidget* over) {
+  if (isVisible()) return;
+  if (over) {
+    const QRect area = over->frameGeometry();
+    move(area.center() - rect().center());
+  }
+  show();
+}

@@ -1,0 +1,180 @@
+#pragma once
+// The main window. It assembles the pages and keeps the handler names; the work of each concern
+// lives in its own file: mainform_layout.cpp (components), mainform_commands.cpp (command table,
+// menus, keys, enabling rule, page tracking), mainform_session.cpp (start-up, saving, shutdown),
+// mainform_tracklist.cpp (the main list).
+//
+// Threading: main thread only.
+#include <QMainWindow>
+#include <QPointer>
+#include <QStringList>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "model/mp3objects.h"
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QMenuBar;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QScrollBar;
+class QStandardItemModel;
+class QStatusBar;
+class QTabWidget;
+class QTimer;
+class QToolButton;
+class QTreeView;
+class TFormProgress;
+class TTagListModel;
+class TTrackListModel;
+
+namespace platform {
+class SingleInstanceLock;
+}
+
+// Which list the play commands act on.
+enum TEnumTabs : std::uint8_t { et_Mp3, Et_Node, et_PlayList, et_TagInfo, et_Settings, et_None };
+
+// The progress dialog of long reads and saves; made by the program entry, or earlier by the
+// first read that needs it.
+extern std::unique_ptr<TFormProgress> FormProgress;
+
+class TMainForm : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  // `arguments` are the program's command-line arguments without the program name.
+  explicit TMainForm(const QStringList& arguments = {}, QWidget* parent = nullptr);
+  ~TMainForm() override;
+
+  // True when another copy was already running: this one showed nothing and must end.
+  bool IsSecondCopy() const { return FSecondCopy; }
+  const QString& DataDirectory() const { return FWidnowsTemporaryDir; }
+  const QString& CommandLineFile() const { return ExFileName; }
+  TEnumTabs EnumTabs() const { return FEnumTabs; }
+  TTrackListModel* TrackList() const { return FTrackList; }
+  QLabel* StatusPanel(int index) const { return FStatusPanels[index]; }
+
+  // The command of the command table with this name, or null.
+  QAction* Command(const QString& name) const;
+  // Offers a key to the pop-up menus of the focused control and its parents, then to the main
+  // menu, then to the command table; true when one of them took it.
+  bool RouteKey(const QKeySequence& key);
+
+  // Handlers named as the window's events and commands.
+  void ActionListUpdate();
+  void pcMainChange();
+  void AExitExecute();
+  void AMp3TAgExecute();
+  void AOptionsExecute();
+  void AAboutExecute();
+  void SaveMainPlayList(const QString& path);
+  void ShowLoadProgress(TMp3Session* Sender);
+  void ShowCloseProgress(TMp3Session* Sender);
+  void LoadPlayListFile(const QString& path);
+  // Makes a page active from code: unlike a click on its tab this does not run pcMainChange.
+  void SetActivePage(QWidget* page);
+
+  // Components, named as the window's layout names them.
+  QTabWidget* pcMain;
+  QWidget *tsMp3Player, *tsMp3Node, *tsPlayList, *tsTAGID, *tsOptions, *tsAbout;
+  QWidget* pnlSearch;
+  QLabel* lblFastSearch;
+  QLineEdit* edtSearch;
+  QWidget* MainPanel;
+  QTreeView* lvMain;
+  QWidget* pnlControlNode;
+  QCheckBox* cboxExpand;
+  QTreeView* Mp3Node;
+  QTreeView* lvPlayLists;
+  QGroupBox *GroupBox3, *GroupBox4;
+  QLabel *lblTitle, *lblSinger, *lblAlbum, *lblYear, *lblStyle, *lblComment;
+  QLineEdit *edTitle, *edArtist, *edAlbum, *edYear, *edGenre, *edComment;
+  QTreeView* lvTAGID;
+  QGroupBox *MainSettings, *GroupBox1, *GrBoxLng, *GrBoxOther;
+  QToolButton* spDefPath;
+  QPushButton *btnDefaultSettigs, *btnFont, *btnColor;
+  QComboBox* cboxLng;
+  QCheckBox *cboxSysTray, *cboxShowCheckList, *cboxRepeat, *CboxGridView;
+  QWidget* Panel1;
+  QPlainTextEdit* mmAbout;
+  QLabel* lblLoading;
+  QProgressBar* ProgressBar1;
+  QGroupBox* MainComponents;
+  QLabel *lblVolume, *lblPos, *lblProcents;
+  QScrollBar* ScrVolume;
+  QCheckBox* cboxMasterMuteValue;
+  QLabel* lblProgress;
+  QProgressBar* Progress;
+  QWidget* Mainpnl;
+  QToolButton *SpeedButton2, *btnMp3Load, *btnPrev, *btnNext, *btnPlay, *btnPause, *btnStop;
+  QStatusBar* StatusBar;
+  QObject* ActionList;
+  QMenuBar* MainMenu;
+  QMenu *PopupMenu, *pmPlayLists, *pmNode;
+  QTimer* Timer;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  struct MenuEntry;
+
+  // mainform_layout.cpp
+  void CreateComponents();
+  QWidget* CreateBottomStrip();
+  void CreatePages();
+  // mainform_commands.cpp
+  void CreateCommands();
+  void CreateMenus();
+  QMenu* BuildMenu(QMenu* menu, const std::vector<MenuEntry>& entries);
+  bool OfferKeyToMenu(const QList<QAction*>& entries, const QKeySequence& key);
+  void ScheduleActionUpdate();
+  void FormResize();
+  // mainform_session.cpp
+  void FormCreate(const QStringList& arguments);
+  void InitSession();
+  void LoadSessionData();
+  QString GetTemporaryDir() const;
+  void InitBass();
+  void FormCloseQuery(bool& CanClose);
+  void FormDestroy();
+  void LoadSettings(const QString& path);
+  void SaveSettings(const QString& path);
+  // mainform_tracklist.cpp
+  void CreateTrackList();
+  void FillTagList();
+
+  // Private state of the window.
+  QString FDefaultPath;
+  QString FWidnowsTemporaryDir;
+  TEnumTabs FEnumTabs = et_Mp3;
+  QStringList FDirectorys;
+  int FCurrVolume = 0;
+  bool FhasSetting = false;
+  QString ExFileName;
+  int FNewID = 0;
+
+  bool FSecondCopy = false;
+  bool FPageFromCode = false;
+  bool FActionUpdatePending = false;
+  std::unique_ptr<platform::SingleInstanceLock> FOneCopyMutex;
+  TTrackListModel* FTrackList = nullptr;
+  TTagListModel* FTagList = nullptr;
+  QStandardItemModel* FPlayLists = nullptr;
+  QStandardItemModel* FNodes = nullptr;
+  QLabel* FStatusPanels[3] = {};
+  // Popup menu of each control that has one, for key routing.
+  std::vector<std::pair<QWidget*, QMenu*>> FControlMenus;
+};

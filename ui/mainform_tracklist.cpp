@@ -1,0 +1,47 @@
+// The main list on the page "Mp3": a view over the track cache.
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QTreeView>
+
+#include "model/pendingevents.h"
+#include "ui/formprogress.h"
+#include "ui/mainform.h"
+#include "ui/tracklistmodel.h"
+
+void TMainForm::CreateTrackList() {
+  FTrackList = new TTrackListModel(this);
+  lvMain->setModel(FTrackList);
+  const int widths[] = {50, 280, 100, 100};
+  for (int column = 0; column < TTrackListModel::colCount; ++column)
+    lvMain->setColumnWidth(column, widths[column]);
+
+  // The enabling rule follows the rows and the selections.
+  for (QAbstractItemModel* model :
+       {static_cast<QAbstractItemModel*>(FTrackList), lvPlayLists->model(), Mp3Node->model()}) {
+    connect(model, &QAbstractItemModel::rowsInserted, this, &TMainForm::ScheduleActionUpdate);
+    connect(model, &QAbstractItemModel::rowsRemoved, this, &TMainForm::ScheduleActionUpdate);
+    connect(model, &QAbstractItemModel::modelReset, this, &TMainForm::ScheduleActionUpdate);
+  }
+  for (QTreeView* view : {lvMain, lvPlayLists, Mp3Node})
+    connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &TMainForm::ScheduleActionUpdate);
+}
+
+void TMainForm::LoadPlayListFile(const QString& path) {
+  TMp3Settings& settings = Mp3Session->Mp3Seetings();
+  settings.SetOnLoadProgress([this](TMp3Session* sender) { ShowLoadProgress(sender); });
+  const std::vector<TMp3PlayerPtr> records = settings.ReadPlayList(path);
+  if (FormProgress) FormProgress->hide();
+  if (records.empty()) return;
+  // One change notice for all rows; the status bar ends on the last record's total.
+  FTrackList->AppendRecords(records);
+  StatusPanel(1)->setText(QStringLiteral("Total Time ") +
+                          TMp3Session::GetTotalTime(records.back()->Mp3TotalTime()));
+  TPendingEvents().Process();
+}
+
+void TMainForm::FillTagList() {
+  const TMp3Cache* cache = Mp3Session->CashMp3();
+  FTagList->SetRecords(cache ? *cache : TMp3Cache());
+}

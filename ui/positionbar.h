@@ -1,0 +1,14 @@
+#pragma once
+#include <QProgressBar>
+
+// The playing-position bar. A maximum of 0 means "nothing to show": it is drawn as an empty bar,
+// not as the toolkit's animated busy indicator.
+class TPositionBar : public QProgressBar {
+  Q_OBJECT
+
+ public:
+  using QProgressBar::QProgressBar;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+};
