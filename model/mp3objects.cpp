@@ -139,13 +139,13 @@ std::vector<TMp3PlayerPtr> TMp3Settings::ReadPlayList(const QString& LocationStr
   if (count <= 0) return result;
   const std::int64_t totalTime = readInteger64(ini, kListSection, kTotalTimeKey, 0);
   result.reserve(count);
+  QString values[4];
   for (int i = 0; i < count; ++i) {
-    const std::string section = TrackSection(i);
-    auto mp3 = std::make_shared<TMp3Player>(
-        i, ini.readString(section, kFileNameKey, QString(), kMaxPathChars),
-        ini.readString(section, kOnlyNameKey, QString(), kMaxPathChars),
-        ini.readString(section, kFileSizeKey, QString()),
-        ini.readString(section, kTimeKey, QString()), 0, totalTime);
+    ini.readStrings(TrackSection(i), {kFileNameKey, kOnlyNameKey, kFileSizeKey, kTimeKey}, values,
+                    kMaxPathChars);
+    auto mp3 =
+        std::make_shared<TMp3Player>(i, std::move(values[0]), std::move(values[1]),
+                                     std::move(values[2]), std::move(values[3]), 0, totalTime);
     CurrMp3 = mp3;
     result.push_back(mp3);
     Mp3Session->AddToCash(mp3);
@@ -163,11 +163,10 @@ void TMp3Settings::SavePlayList(const QString& _LocationStr) {
   TPendingEvents pending;
   int written = 0;
   for (const auto& mp3 : records) {
-    const std::string section = TrackSection(written);
-    ini.writeString(section, kFileNameKey, mp3->Mp3Path());
-    ini.writeString(section, kFileSizeKey, mp3->Mp3Size());
-    ini.writeString(section, kTimeKey, mp3->Mp3Time());
-    ini.writeString(section, kOnlyNameKey, mp3->Mp3Name());
+    ini.writeStrings(TrackSection(written), {{kFileNameKey, mp3->Mp3Path()},
+                                             {kFileSizeKey, mp3->Mp3Size()},
+                                             {kTimeKey, mp3->Mp3Time()},
+                                             {kOnlyNameKey, mp3->Mp3Name()}});
     ++written;
     pending.Process();
     if (FOnCloseProgress) FOnCloseProgress(mp3.get());

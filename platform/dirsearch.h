@@ -19,9 +19,9 @@ enum FileAttribute : std::uint32_t {
 };
 
 struct DirEntry {
-  QString name;             // the entry's own name, no folder part
+  QString name;  // the entry's own name, no folder part
   std::uint32_t attributes = 0;
-  std::uint64_t size = 0;   // 0 for folders and links
+  std::uint64_t size = 0;  // 0 for folders and links
 };
 
 // Entries of `folder` whose name matches `pattern` ("*" for all, "*.mp3": the extension without

@@ -4,12 +4,14 @@
 #include "platform/inifile.h"
 
 #include <QFile>
+#include <QStringEncoder>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
 #include <climits>
+#include <initializer_list>
 #include <mutex>
 #include <unordered_map>
 #include <vector>
@@ -29,10 +31,16 @@ struct Line {
   std::string_view value;  // trimmed, quotes not yet removed
 };
 
+// A section's own lines stand together in the document's line list; keys added later to a
+// section whose lines are not at the end of that list go to `added`, shown after the first
+// `addedAt` lines (so before the blank lines that end the section).
 struct Section {
   std::string_view header;  // "[name]" as stored; empty for the lines before the first section
   std::string_view name;    // trimmed
-  std::vector<Line> lines;
+  std::uint32_t first = 0;
+  std::uint32_t count = 0;
+  std::uint32_t addedAt = 0;
+  std::vector<Line> added;
 };
 
 bool IsBlank(char c) {
@@ -55,48 +63,68 @@ char LowerAscii(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
 }
 
-std::string Fold(std::string_view name) {
-  if (!IsAscii(name)) return decodeText(name).toCaseFolded().toStdString();
-  std::string folded(name);
-  for (char& c : folded) c = LowerAscii(c);
-  return folded;
+std::string FoldUnicode(std::string_view name) {
+  return decodeText(name).toCaseFolded().toStdString();
 }
 
 bool SameName(std::string_view a, std::string_view b) {
-  if (IsAscii(a) && IsAscii(b)) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
+  if (a.size() == b.size()) {
+    std::size_t i = 0;
+    for (; i < a.size(); ++i) {
+      if (static_cast<unsigned char>(a[i] | b[i]) >= 0x80) break;
       if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-    return true;
+    }
+    if (i == a.size()) return true;
   }
-  return Fold(a) == Fold(b);
+  if (IsAscii(a) && IsAscii(b)) return false;
+  return FoldUnicode(a) == FoldUnicode(b);
+}
+
+std::size_t NameHash(std::string_view name) {
+  if (!IsAscii(name)) {
+    const std::string folded = FoldUnicode(name);
+    return std::hash<std::string_view>()(folded);
+  }
+  std::uint64_t h = 1469598103934665603ULL;
+  for (const char c : name) h = (h ^ static_cast<unsigned char>(LowerAscii(c))) * 1099511628211ULL;
+  // Final avalanche: the table masks the low bits, which FNV alone mixes poorly.
+  h ^= h >> 33;
+  h *= 0xff51afd7ed558ccdULL;
+  h ^= h >> 33;
+  return static_cast<std::size_t>(h);
 }
 
 // Stable storage for lines written after parsing; chunks are shared with copies of the document
 // and never written again once another document may see them.
 class Arena {
  public:
-  std::string_view Store(std::string_view text) {
-    if (text.size() > kChunk / 4) {
-      auto chunk = std::shared_ptr<char[]>(new char[text.size()]);
-      std::copy(text.begin(), text.end(), chunk.get());
-      chunks_.push_back(chunk);
-      return {chunk.get(), text.size()};
-    }
-    if (!current_ || kChunk - used_ < text.size()) {
-      current_ = std::shared_ptr<char[]>(new char[kChunk]);
-      chunks_.push_back(current_);
-      used_ = 0;
-    }
-    char* at = current_.get() + used_;
-    std::copy(text.begin(), text.end(), at);
-    used_ += text.size();
-    return {at, text.size()};
-  }
+  Arena() = default;
   // A copy shares the chunks but writes into fresh ones.
   Arena(const Arena& other) : chunks_(other.chunks_) {}
-  Arena() = default;
   Arena& operator=(const Arena&) = delete;
+
+  // Stores the parts one after the other and returns the joined text.
+  std::string_view Store(std::initializer_list<std::string_view> parts) {
+    std::size_t size = 0;
+    for (const std::string_view part : parts) size += part.size();
+    char* at;
+    if (size > kChunk / 4) {
+      auto chunk = std::shared_ptr<char[]>(new char[size]);
+      chunks_.push_back(chunk);
+      at = chunk.get();
+    } else {
+      if (!current_ || kChunk - used_ < size) {
+        current_ = std::shared_ptr<char[]>(new char[kChunk]);
+        chunks_.push_back(current_);
+        used_ = 0;
+      }
+      at = current_.get() + used_;
+      used_ += size;
+    }
+    char* out = at;
+    for (const std::string_view part : parts) out = std::copy(part.begin(), part.end(), out);
+    return {at, size};
+  }
 
  private:
   static constexpr std::size_t kChunk = 1 << 20;
@@ -105,37 +133,139 @@ class Arena {
   std::size_t used_ = 0;
 };
 
+Line MakeLine(std::string_view text) {
+  Line line{text, {}, {}};
+  if (const std::size_t eq = text.find('='); eq != std::string_view::npos) {
+    line.key = Trim(text.substr(0, eq));
+    line.value = Trim(text.substr(eq + 1));
+  }
+  return line;
+}
+
 }  // namespace
 
 struct IniDocument {
   std::shared_ptr<const std::string> buffer;  // the file's bytes the lines point into
   Arena arena;
+  std::vector<Line> lines;
   std::vector<Section> sections;  // sections[0] holds the lines before the first section
-  std::unordered_map<std::string, std::uint32_t> index;  // folded name -> first section
+  // Open addressing; a slot holds a name's hash in its high half and its section number + 1 in
+  // the low half (0: free), so a probe rarely has to look at the section itself. The first
+  // section of a name wins.
+  std::vector<std::uint64_t> slots;
+  std::uint32_t named = 0;
   bool exists = false;
 
+  IniDocument() { sections.push_back({}); }
+
+  static std::uint64_t Slot(std::size_t hash, std::uint32_t section) {
+    return (static_cast<std::uint64_t>(hash) & 0xFFFFFFFF00000000ULL) | (section + 1ULL);
+  }
   const Section* Find(std::string_view name) const {
-    const auto it = index.find(Fold(name));
-    return it == index.end() ? nullptr : &sections[it->second];
+    if (slots.empty()) return nullptr;
+    const std::size_t hash = NameHash(name);
+    const std::uint64_t tag = hash & 0xFFFFFFFF00000000ULL;
+    const std::size_t mask = slots.size() - 1;
+    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+      const std::uint64_t slot = slots[i];
+      if (slot == 0) return nullptr;
+      if ((slot & 0xFFFFFFFF00000000ULL) != tag) continue;
+      const Section& section = sections[(slot & 0xFFFFFFFFULL) - 1];
+      if (SameName(section.name, name)) return &section;
+    }
   }
   Section* Find(std::string_view name) {
     return const_cast<Section*>(static_cast<const IniDocument*>(this)->Find(name));
   }
-  static const Line* FindKey(const Section& section, std::string_view key) {
-    for (const Line& line : section.lines)
+
+  void Reserve(std::size_t names) {
+    std::size_t size = 64;
+    while (size < names * 2) size *= 2;
+    if (size > slots.size()) Rehash(size);
+  }
+  void Index(std::uint32_t section) {
+    if ((named + 1) * 2 > slots.size()) Rehash(slots.empty() ? 64 : slots.size() * 2);
+    const std::string_view name = sections[section].name;
+    const std::size_t hash = NameHash(name);
+    const std::uint64_t tag = hash & 0xFFFFFFFF00000000ULL;
+    const std::size_t mask = slots.size() - 1;
+    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+      const std::uint64_t slot = slots[i];
+      if (slot == 0) {
+        slots[i] = Slot(hash, section);
+        ++named;
+        return;
+      }
+      if ((slot & 0xFFFFFFFF00000000ULL) == tag &&
+          SameName(sections[(slot & 0xFFFFFFFFULL) - 1].name, name))
+        return;
+    }
+  }
+  void Rehash(std::size_t size) {
+    std::vector<std::uint64_t> old = std::move(slots);
+    slots.assign(size, 0);
+    const std::size_t mask = size - 1;
+    for (const std::uint64_t slot : old) {
+      if (slot == 0) continue;
+      // The stored half of the hash is its high half; the low half picks the bucket.
+      std::size_t i = NameHash(sections[(slot & 0xFFFFFFFFULL) - 1].name) & mask;
+      while (slots[i] != 0) i = (i + 1) & mask;
+      slots[i] = slot;
+    }
+  }
+
+  template <class F>
+  void ForEachLine(const Section& section, F&& visit) const {
+    const Line* own = lines.data() + section.first;
+    for (std::uint32_t i = 0; i < section.addedAt && i < section.count; ++i) visit(own[i]);
+    for (const Line& line : section.added) visit(line);
+    for (std::uint32_t i = section.addedAt; i < section.count; ++i) visit(own[i]);
+  }
+  Line* FindKey(Section& section, std::string_view key) {
+    Line* own = lines.data() + section.first;
+    for (std::uint32_t i = 0; i < section.count; ++i)
+      if (!own[i].key.empty() && SameName(own[i].key, key)) return &own[i];
+    for (Line& line : section.added)
       if (!line.key.empty() && SameName(line.key, key)) return &line;
     return nullptr;
+  }
+  const Line* FindKey(const Section& section, std::string_view key) const {
+    return const_cast<IniDocument*>(this)->FindKey(const_cast<Section&>(section), key);
+  }
+
+  Section& AddSection(std::string_view header, std::string_view name) {
+    Section section;
+    section.header = header;
+    section.name = name;
+    section.first = section.addedAt = static_cast<std::uint32_t>(lines.size());
+    section.addedAt = 0;
+    sections.push_back(std::move(section));
+    Index(static_cast<std::uint32_t>(sections.size() - 1));
+    return sections.back();
+  }
+  void AddKey(Section& section, const Line& line) {
+    // Before the blank lines that end the section.
+    std::uint32_t at = section.count;
+    if (section.added.empty())
+      while (at > 0 && Trim(lines[section.first + at - 1].text).empty()) --at;
+    if (section.added.empty() && at == section.count &&
+        section.first + section.count == lines.size()) {
+      lines.push_back(line);
+      ++section.count;
+      section.addedAt = section.count;
+      return;
+    }
+    if (section.added.empty()) section.addedAt = at;
+    section.added.push_back(line);
   }
 
   void Parse(std::shared_ptr<const std::string> bytes) {
     buffer = std::move(bytes);
     std::string_view rest(*buffer);
     if (rest.substr(0, 3) == "\xEF\xBB\xBF") rest.remove_prefix(3);
-    sections.clear();
-    index.clear();
-    sections.push_back({});
-    // A rough count of sections keeps the index from rehashing while it grows.
-    index.reserve(rest.size() / 128 + 8);
+    lines.reserve(rest.size() / 24 + 16);
+    sections.reserve(rest.size() / 128 + 16);
+    Reserve(rest.size() / 128 + 16);
     while (!rest.empty()) {
       const std::size_t end = rest.find('\n');
       const std::string_view text = rest.substr(0, end);
@@ -143,17 +273,13 @@ struct IniDocument {
       const std::string_view trimmed = Trim(text);
       if (!trimmed.empty() && trimmed.front() == '[') {
         std::string_view name = trimmed.substr(1);
-        name = Trim(name.substr(0, name.find(']')));
-        sections.push_back({text, name, {}});
-        index.try_emplace(Fold(name), static_cast<std::uint32_t>(sections.size() - 1));
+        AddSection(text, Trim(name.substr(0, name.find(']'))));
         continue;
       }
-      Line line{text, {}, {}};
-      if (const std::size_t eq = text.find('='); eq != std::string_view::npos) {
-        line.key = Trim(text.substr(0, eq));
-        line.value = Trim(text.substr(eq + 1));
-      }
-      sections.back().lines.push_back(line);
+      lines.push_back(MakeLine(text));
+      Section& current = sections.back();
+      ++current.count;
+      current.addedAt = current.count;
     }
   }
 
@@ -161,7 +287,7 @@ struct IniDocument {
     std::size_t size = 0;
     for (const Section& section : sections) {
       size += section.header.size() + 1;
-      for (const Line& line : section.lines) size += line.text.size() + 1;
+      ForEachLine(section, [&](const Line& line) { size += line.text.size() + 1; });
     }
     std::string out;
     out.reserve(size);
@@ -170,10 +296,10 @@ struct IniDocument {
         out += section.header;
         out += '\n';
       }
-      for (const Line& line : section.lines) {
+      ForEachLine(section, [&](const Line& line) {
         out += line.text;
         out += '\n';
-      }
+      });
     }
     return out;
   }
@@ -212,7 +338,8 @@ std::unordered_map<std::string, CacheEntry>& Cache() {
 
 std::shared_ptr<const std::string> ReadWhole(int fd, off_t sizeHint) {
   auto bytes = std::make_shared<std::string>();
-  bytes->resize(sizeHint > 0 ? static_cast<std::size_t>(sizeHint) : 0);
+  // One byte more than expected, so the read that finds the end needs no growing.
+  bytes->resize(sizeHint > 0 ? static_cast<std::size_t>(sizeHint) + 1 : 4096);
   std::size_t used = 0;
   for (;;) {
     if (used == bytes->size()) bytes->resize(bytes->size() + 65536);
@@ -276,11 +403,7 @@ void Publish(const QString& path, std::shared_ptr<const std::string> bytes) {
 }
 
 const IniDocument& EmptyDocument() {
-  static const IniDocument empty = [] {
-    IniDocument d;
-    d.sections.push_back({});
-    return d;
-  }();
+  static const IniDocument empty;
   return empty;
 }
 
@@ -292,16 +415,44 @@ std::string_view Unquote(std::string_view value) {
   return value;
 }
 
+QString DecodeValue(std::string_view raw, int maxChars) {
+  QString value = decodeText(Unquote(raw));
+  if (maxChars >= 0 && value.size() > maxChars) {
+    qsizetype cut = maxChars;
+    if (cut > 0 && value.at(cut - 1).isHighSurrogate()) --cut;
+    value.truncate(cut);
+  }
+  return value;
+}
+
 // A value as it is stored so that it reads back unchanged: one line, quoted when blanks at its
-// ends or enclosing quotes would otherwise be lost.
-std::string Encode(const QString& value) {
-  std::string text = value.toStdString();
-  for (char& c : text)
-    if (c == '\n' || c == '\r') c = ' ';
-  const bool needsQuotes = !text.empty() && (IsBlank(text.front()) || IsBlank(text.back()) ||
-                                             ((text.front() == '"' || text.front() == '\'') &&
-                                              text.size() >= 2 && text.back() == text.front()));
-  return needsQuotes ? '"' + text + '"' : text;
+// ends or enclosing quotes would otherwise be lost. Written into `out`, which is reused.
+void Encode(QStringView value, std::string& out) {
+  out.resize(static_cast<std::size_t>(value.size()) * 3 + 2);
+  char* begin = out.data() + 1;
+  char* end = begin;
+  for (const QChar c : value) {
+    if (c.unicode() >= 0x80) {
+      QStringEncoder encoder(QStringEncoder::Utf8);
+      end = encoder.appendToBuffer(begin, value);
+      break;
+    }
+    *end++ = static_cast<char>(c.unicode());
+  }
+  for (char* p = begin; p != end; ++p)
+    if (*p == '\n' || *p == '\r') *p = ' ';
+  const std::size_t size = static_cast<std::size_t>(end - begin);
+  const bool needsQuotes =
+      size > 0 && (IsBlank(begin[0]) || IsBlank(end[-1]) ||
+                   ((begin[0] == '"' || begin[0] == '\'') && size >= 2 && end[-1] == begin[0]));
+  if (needsQuotes) {
+    out[0] = '"';
+    *end = '"';
+    out.resize(size + 2);
+  } else {
+    out.erase(0, 1);
+    out.resize(size);
+  }
 }
 
 }  // namespace
@@ -335,31 +486,32 @@ std::shared_ptr<const IniDocument> IniFile::snapshot() const {
 }
 
 IniDocument& IniFile::mutableDoc() {
-  if (!pending_) {
-    pending_ = std::make_shared<IniDocument>(doc());
-  }
+  if (!pending_) pending_ = std::make_shared<IniDocument>(doc());
   return *pending_;
 }
 
 QString IniFile::readString(std::string_view section, std::string_view key, const QString& def,
                             int maxChars) const {
-  const Section* found = doc().Find(section);
-  if (!found) return def;
-  const Line* line = IniDocument::FindKey(*found, key);
-  if (!line) return def;
-  QString value = decodeText(Unquote(line->value));
-  if (maxChars >= 0 && value.size() > maxChars) {
-    qsizetype cut = maxChars;
-    if (cut > 0 && value.at(cut - 1).isHighSurrogate()) --cut;
-    value.truncate(cut);
+  const IniDocument& d = doc();
+  const Section* found = d.Find(section);
+  const Line* line = found ? d.FindKey(*found, key) : nullptr;
+  return line ? DecodeValue(line->value, maxChars) : def;
+}
+
+void IniFile::readStrings(std::string_view section, std::initializer_list<std::string_view> keys,
+                          QString* values, int maxChars) const {
+  const IniDocument& d = doc();
+  const Section* found = d.Find(section);
+  for (const std::string_view key : keys) {
+    const Line* line = found ? d.FindKey(*found, key) : nullptr;
+    *values++ = line ? DecodeValue(line->value, maxChars) : QString();
   }
-  return value;
 }
 
 int IniFile::readInteger(std::string_view section, std::string_view key, int def) const {
-  const Section* found = doc().Find(section);
-  if (!found) return def;
-  const Line* line = IniDocument::FindKey(*found, key);
+  const IniDocument& d = doc();
+  const Section* found = d.Find(section);
+  const Line* line = found ? d.FindKey(*found, key) : nullptr;
   return line ? parseProfileInteger(Unquote(line->value), def) : def;
 }
 
@@ -371,34 +523,32 @@ bool IniFile::fileExists() const {
   return doc().exists;
 }
 
-void IniFile::writeString(std::string_view section, std::string_view key, const QString& value) {
-  const std::string encoded = Encode(value);
+void IniFile::writeStrings(std::string_view section, std::initializer_list<KeyValue> values) {
   IniDocument& d = mutableDoc();
   Section* target = d.Find(section);
   if (!target) {
-    std::string header = "[" + std::string(section) + "]";
-    const std::string_view stored = d.arena.Store(header);
-    d.sections.push_back({stored, stored.substr(1, section.size()), {}});
-    d.index.try_emplace(Fold(section), static_cast<std::uint32_t>(d.sections.size() - 1));
-    target = &d.sections.back();
+    const std::string_view header = d.arena.Store({"[", section, "]"});
+    target = &d.AddSection(header, header.substr(1, section.size()));
   }
-  for (Line& line : target->lines) {
-    if (line.key.empty() || !SameName(line.key, key)) continue;
-    if (line.value == encoded) return;
-    const std::string text = std::string(line.key) + "=" + encoded;
-    const std::string_view stored = d.arena.Store(text);
-    line = {stored, stored.substr(0, line.key.size()), stored.substr(line.key.size() + 1)};
+  thread_local std::string encoded;
+  for (const KeyValue& kv : values) {
+    Encode(kv.value, encoded);
+    if (Line* line = d.FindKey(*target, kv.key)) {
+      if (line->value == encoded) continue;
+      const std::size_t keySize = line->key.size();
+      const std::string_view stored = d.arena.Store({line->key, "=", encoded});
+      *line = {stored, stored.substr(0, keySize), stored.substr(keySize + 1)};
+    } else {
+      const std::string_view stored = d.arena.Store({kv.key, "=", encoded});
+      d.AddKey(*target,
+               Line{stored, stored.substr(0, kv.key.size()), stored.substr(kv.key.size() + 1)});
+    }
     dirty_ = true;
-    return;
   }
-  // A new key goes after the section's last line that is not blank.
-  auto at = target->lines.end();
-  while (at != target->lines.begin() && Trim((at - 1)->text).empty()) --at;
-  const std::string text = std::string(key) + "=" + encoded;
-  const std::string_view stored = d.arena.Store(text);
-  target->lines.insert(at,
-                       Line{stored, stored.substr(0, key.size()), stored.substr(key.size() + 1)});
-  dirty_ = true;
+}
+
+void IniFile::writeString(std::string_view section, std::string_view key, const QString& value) {
+  writeStrings(section, {{key, value}});
 }
 
 void IniFile::writeInteger(std::string_view section, std::string_view key, int value) {

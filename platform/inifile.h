@@ -14,8 +14,10 @@
 // unchanged file is parsed only once. Writes are collected in the object and committed at once
 // by commit(): a temporary file in the same folder, flushed to disk, renamed over the target.
 #include <QString>
+#include <QStringView>
 
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -55,6 +57,15 @@ class IniFile {
                      int maxChars = kMaxValueChars) const;
   int readInteger(std::string_view section, std::string_view key, int def) const;
   bool sectionExists(std::string_view section) const;
+
+  // Several keys of one section, with one look-up of the section.
+  struct KeyValue {
+    std::string_view key;
+    QStringView value;
+  };
+  void readStrings(std::string_view section, std::initializer_list<std::string_view> keys,
+                   QString* values, int maxChars = kMaxValueChars) const;
+  void writeStrings(std::string_view section, std::initializer_list<KeyValue> values);
   bool fileExists() const;
 
   // Collected in memory; nothing touches the disk until commit().

@@ -89,6 +89,9 @@ QString decodeAnsi(std::string_view bytes, AnsiCodePage page) {
 }
 
 QString decodeText(std::string_view bytes) {
+  bool ascii = true;
+  for (const char c : bytes) ascii &= static_cast<unsigned char>(c) < 0x80;
+  if (ascii) return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
   if (isValidUtf8(bytes))
     return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
   return decodeAnsi(bytes, ansiCodePage());
