@@ -155,6 +155,7 @@ struct IniDocument {
   std::vector<std::uint64_t> slots;
   std::uint32_t named = 0;
   bool exists = false;
+  bool crlf = false;  // lines we add end as the file's first line does
 
   IniDocument() { sections.push_back({}); }
 
@@ -270,6 +271,7 @@ struct IniDocument {
       const std::size_t end = rest.find('\n');
       const std::string_view text = rest.substr(0, end);
       rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+      if (lines.empty() && sections.size() == 1) crlf = !text.empty() && text.back() == '\r';
       const std::string_view trimmed = Trim(text);
       if (!trimmed.empty() && trimmed.front() == '[') {
         std::string_view name = trimmed.substr(1);
@@ -527,7 +529,7 @@ void IniFile::writeStrings(std::string_view section, std::initializer_list<KeyVa
   IniDocument& d = mutableDoc();
   Section* target = d.Find(section);
   if (!target) {
-    const std::string_view header = d.arena.Store({"[", section, "]"});
+    const std::string_view header = d.arena.Store({"[", section, "]", d.crlf ? "\r" : ""});
     target = &d.AddSection(header, header.substr(1, section.size()));
   }
   thread_local std::string encoded;
@@ -536,12 +538,13 @@ void IniFile::writeStrings(std::string_view section, std::initializer_list<KeyVa
     if (Line* line = d.FindKey(*target, kv.key)) {
       if (line->value == encoded) continue;
       const std::size_t keySize = line->key.size();
-      const std::string_view stored = d.arena.Store({line->key, "=", encoded});
-      *line = {stored, stored.substr(0, keySize), stored.substr(keySize + 1)};
+      const bool cr = !line->text.empty() && line->text.back() == '\r';
+      const std::string_view stored = d.arena.Store({line->key, "=", encoded, cr ? "\r" : ""});
+      *line = {stored, stored.substr(0, keySize), stored.substr(keySize + 1, encoded.size())};
     } else {
-      const std::string_view stored = d.arena.Store({kv.key, "=", encoded});
-      d.AddKey(*target,
-               Line{stored, stored.substr(0, kv.key.size()), stored.substr(kv.key.size() + 1)});
+      const std::string_view stored = d.arena.Store({kv.key, "=", encoded, d.crlf ? "\r" : ""});
+      d.AddKey(*target, Line{stored, stored.substr(0, kv.key.size()),
+                             stored.substr(kv.key.size() + 1, encoded.size())});
     }
     dirty_ = true;
   }

@@ -1,0 +1,232 @@
+#include <gtest/gtest.h>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <utime.h>
+
+#include "platform/inifile.h"
+#include "platform/textcodec.h"
+
+namespace {
+
+using platform::IniFile;
+
+class Ini : public ::testing::Test {
+ protected:
+  QString Path(const char* name = "test.DAT") const { return dir.filePath(QLatin1String(name)); }
+  void Write(const QByteArray& text, const char* name = "test.DAT") {
+    QFile file(Path(name));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(text);
+  }
+  QByteArray Read(const char* name = "test.DAT") const {
+    QFile file(Path(name));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+  }
+  QTemporaryDir dir;
+};
+
+TEST_F(Ini, ReadsAsTheProfileFunctionsDo) {
+  const QByteArray longValue(3000, 'x');
+  const struct {
+    const char* name;
+    QByteArray text;
+    const char* section;
+    const char* key;
+    const char* expected;  // as a string read with the default "def"
+    int integer;           // as an integer read with the default -7
+  } cases[] = {
+      {"plain", "[S]\nk=v\n", "S", "k", "v", -7},
+      {"names ignore case", "[Sec]\nKey=1\n", "sEC", "kEY", "1", 1},
+      {"blanks around names and values", "  [ S ]  \n  k  =  v w  \n", "S", "k", "v w", -7},
+      {"quotes removed", "[S]\nk=\"  q  \"\n", "S", "k", "  q  ", -7},
+      {"single quotes removed", "[S]\nk='q'\n", "S", "k", "q", -7},
+      {"unmatched quote kept", "[S]\nk=\"q\n", "S", "k", "\"q", -7},
+      {"missing section", "[S]\nk=v\n", "T", "k", "def", -7},
+      {"missing key", "[S]\nk=v\n", "S", "j", "def", -7},
+      {"key of another section", "[S]\n[T]\nk=v\n", "S", "k", "def", -7},
+      {"before any section", "k=v\n[S]\n", "S", "k", "def", -7},
+      {"first duplicate section wins", "[S]\nk=1\n[s]\nk=2\n", "S", "k", "1", 1},
+      {"first duplicate key wins", "[S]\nk=1\nK=2\n", "S", "k", "1", 1},
+      {"empty value", "[S]\nk=\n", "S", "k", "", -7},
+      {"value with equals", "[S]\nk=a=b\n", "S", "k", "a=b", -7},
+      {"CRLF endings", "[S]\r\nk=v\r\n", "S", "k", "v", -7},
+      {"byte order mark", "\xEF\xBB\xBF[S]\nk=5\n", "S", "k", "5", 5},
+      {"no final line feed", "[S]\nk=12", "S", "k", "12", 12},
+      {"dollar hex", "[S]\nk=$1F\n", "S", "k", "$1F", 31},
+      {"0x hex", "[S]\nk=0x1a\n", "S", "k", "0x1a", 26},
+      {"hex pattern", "[S]\nk=$FFFFFFFF\n", "S", "k", "$FFFFFFFF", -1},
+      {"negative hex", "[S]\nk=-$10\n", "S", "k", "-$10", -16},
+      {"negative", "[S]\nk=-16777213\n", "S", "k", "-16777213", -16777213},
+      {"blanks around number", "[S]\nk= 42 \n", "S", "k", "42", 42},
+      {"not a number", "[S]\nk=12abc\n", "S", "k", "12abc", -7},
+      {"overflow", "[S]\nk=2147483648\n", "S", "k", "2147483648", -7},
+      {"lowest int", "[S]\nk=-2147483648\n", "S", "k", "-2147483648", INT_MIN},
+      {"too many hex digits", "[S]\nk=$123456789\n", "S", "k", "$123456789", -7},
+      {"2047 characters at most", "[S]\nk=" + longValue + "\n", "S", "k", nullptr, -7},
+  };
+  for (const auto& c : cases) {
+    Write(c.text);
+    const IniFile ini(Path());
+    const QString value = ini.readString(c.section, c.key, QStringLiteral("def"));
+    if (c.expected)
+      EXPECT_EQ(value, QString::fromUtf8(c.expected)) << c.name;
+    else
+      EXPECT_EQ(value, QString(2047, QLatin1Char('x'))) << c.name;
+    EXPECT_EQ(ini.readInteger(c.section, c.key, -7), c.integer) << c.name;
+  }
+  // A caller may ask for more than 2047 characters.
+  EXPECT_EQ(IniFile(Path()).readString("S", "k", {}, 5000).size(), 3000);
+}
+
+TEST_F(Ini, MissingFileGivesDefaults) {
+  const IniFile ini(Path("none.DAT"));
+  EXPECT_FALSE(ini.fileExists());
+  EXPECT_EQ(ini.readString("S", "k", QStringLiteral("def")), QStringLiteral("def"));
+  EXPECT_EQ(ini.readInteger("S", "k", 3), 3);
+  EXPECT_FALSE(ini.sectionExists("S"));
+  EXPECT_EQ(ini.snapshot(), nullptr);
+}
+
+TEST_F(Ini, WritesChangeOnlyWhatTheyName) {
+  const struct {
+    const char* name;
+    QByteArray before;  // null: no file
+    std::vector<std::tuple<const char*, const char*, const char*>> writes;
+    QByteArray after;
+  } cases[] = {
+      {"new file", {}, {{"B", "k", "1"}, {"A", "k", "2"}}, "[B]\nk=1\n[A]\nk=2\n"},
+      {"in place, everything else byte for byte",
+       "; note\r\n[S]\r\nA = 1\r\njunk line\r\nk=old\r\n[T]\r\nk=x\r\n",
+       {{"s", "K", "new"}},
+       "; note\r\n[S]\r\nA = 1\r\njunk line\r\nk=new\r\n[T]\r\nk=x\r\n"},
+      {"lines added to a CRLF file end likewise",
+       "[S]\r\na=1\r\n",
+       {{"S", "b", "2"}, {"T", "c", "3"}},
+       "[S]\r\na=1\r\nb=2\r\n[T]\r\nc=3\r\n"},
+      {"new key after the section's last line, before its blank lines",
+       "[S]\na=1\n\n[T]\nb=2\n",
+       {{"S", "c", "3"}},
+       "[S]\na=1\nc=3\n\n[T]\nb=2\n"},
+      {"new section at the end", "[S]\na=1\n", {{"New", "k", "v"}}, "[S]\na=1\n[New]\nk=v\n"},
+      {"same value leaves the line alone", "[S]\nk = v  \n", {{"S", "k", "v"}}, "[S]\nk = v  \n"},
+      {"blanks kept by quotes", {}, {{"S", "k", " a "}}, "[S]\nk=\" a \"\n"},
+      {"quotes kept by quotes", {}, {{"S", "k", "\"q\""}}, "[S]\nk=\"\"q\"\"\n"},
+      {"line breaks become blanks", {}, {{"S", "k", "a\nb"}}, "[S]\nk=a b\n"},
+  };
+  for (const auto& c : cases) {
+    QFile::remove(Path());
+    if (!c.before.isNull()) Write(c.before);
+    IniFile ini(Path());
+    for (const auto& [section, key, value] : c.writes)
+      ini.writeString(section, key, QString::fromUtf8(value));
+    ini.commit();
+    EXPECT_EQ(Read(), c.after.isNull() ? QByteArray("<missing>") : c.after) << c.name;
+  }
+}
+
+TEST_F(Ini, ValuesRoundTripWhateverTheirText) {
+  QString longPath;
+  while (longPath.size() < 4000) longPath += QStringLiteral("/Папка folder");
+  const QString values[] = {
+      QStringLiteral("Песен за морето"),
+      QStringLiteral("  leading and trailing  "),
+      QStringLiteral("'quoted'"),
+      QStringLiteral("a=b;c[d]"),
+      QStringLiteral(""),
+      longPath,
+      QStringLiteral("emoji 🎵 end"),
+  };
+  IniFile writer(Path());
+  int i = 0;
+  for (const QString& value : values) writer.writeString("S", std::to_string(i++), value);
+  writer.commit();
+  // Written as UTF-8.
+  EXPECT_TRUE(Read().contains(QStringLiteral("Песен").toUtf8()));
+
+  const IniFile reader(Path());
+  i = 0;
+  for (const QString& value : values)
+    EXPECT_EQ(reader.readString("S", std::to_string(i++), QStringLiteral("def"), 1 << 16), value);
+}
+
+TEST_F(Ini, EightBitFilesReadInTheCurrentCodePage) {
+  Write("[S]\nk=\xCF\xE5\xF1\xE5\xED\n");  // "Песен" in Windows-1251
+  platform::setAnsiCodePage(platform::AnsiCodePage::Windows1251);
+  EXPECT_EQ(IniFile(Path()).readString("S", "k", {}), QStringLiteral("Песен"));
+  platform::setAnsiCodePage(platform::AnsiCodePage::Windows1252);
+  EXPECT_EQ(IniFile(Path()).readString("S", "k", {}), QStringLiteral("Ïåñåí"));
+}
+
+TEST_F(Ini, FailedCommitRaisesAndKeepsTheOldFile) {
+  Write("[S]\nk=old\n");
+  Write("x", "plain");
+  ASSERT_TRUE(QDir().mkpath(Path("occupied") + QStringLiteral("/inside")));
+  const QString targets[] = {
+      Path("plain") + QStringLiteral("/test.DAT"),  // a folder that is a regular file
+      Path("occupied"),                             // a non-empty folder in the file's place
+  };
+  for (const QString& target : targets) {
+    IniFile ini(target);
+    ini.writeString("S", "k", QStringLiteral("new"));
+    try {
+      ini.commit();
+      ADD_FAILURE() << "commit reported success for " << target.toStdString();
+    } catch (const platform::IniWriteError& error) {
+      EXPECT_EQ(error.message(), QStringLiteral("Unable to write to ") + target);
+      EXPECT_EQ(QString::fromUtf8(error.what()), error.message());
+    }
+  }
+  EXPECT_EQ(Read(), "[S]\nk=old\n");
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Hidden | QDir::Files | QDir::NoDotAndDotDot),
+            (QStringList{QStringLiteral("plain"), QStringLiteral("test.DAT")}))
+      << "no temporary file is left behind";
+}
+
+TEST_F(Ini, EveryReaderSeesTheFileAsItIsNow) {
+  Write("[S]\nk=aaa\n");
+  const IniFile first(Path());
+  EXPECT_EQ(first.readString("S", "k", {}), QStringLiteral("aaa"));
+  EXPECT_EQ(IniFile(Path()).snapshot(), first.snapshot()) << "an unchanged file is parsed once";
+
+  // Another program rewrites it with the same size within the same second.
+  struct stat before {};
+  ASSERT_EQ(::stat(QFile::encodeName(Path()).constData(), &before), 0);
+  Write("[S]\nk=bbb\n");
+  EXPECT_EQ(IniFile(Path()).readString("S", "k", {}), QStringLiteral("bbb"));
+
+  // A rewrite that even keeps the modification time is still seen: the file is a new inode
+  // when replaced, and its size differs here.
+  Write("[S]\nk=cccc\n");
+  struct utimbuf times {};
+  times.actime = times.modtime = before.st_mtime;
+  ::utime(QFile::encodeName(Path()).constData(), &times);
+  EXPECT_EQ(IniFile(Path()).readString("S", "k", {}), QStringLiteral("cccc"));
+
+  // Our own commit is seen by the next reader, and the writer reads its own writes.
+  IniFile writer(Path());
+  writer.writeInteger("S", "n", 5);
+  EXPECT_EQ(writer.readInteger("S", "n", 0), 5);
+  EXPECT_EQ(IniFile(Path()).readInteger("S", "n", 0), 0) << "nothing is written before commit";
+  writer.commit();
+  EXPECT_EQ(IniFile(Path()).readInteger("S", "n", 0), 5);
+  EXPECT_EQ(IniFile(Path()).readString("S", "k", {}), QStringLiteral("cccc"));
+  QFile::remove(Path());
+  EXPECT_EQ(IniFile(Path()).readInteger("S", "n", 0), 0) << "a removed file reads as missing";
+}
+
+TEST_F(Ini, BatchedReadsAndWritesMatchSingleOnes) {
+  IniFile writer(Path());
+  writer.writeStrings("T", {{"a", u"1"}, {"b", u"2"}});
+  writer.writeStrings("T", {{"B", u"3"}, {"c", u"4"}});
+  writer.commit();
+  EXPECT_EQ(Read(), "[T]\na=1\nb=3\nc=4\n");
+  QString values[3];
+  IniFile(Path()).readStrings("t", {"C", "missing", "a"}, values);
+  EXPECT_EQ(values[0], QStringLiteral("4"));
+  EXPECT_TRUE(values[1].isNull());
+  EXPECT_EQ(values[2], QStringLiteral("1"));
+}
+
+}  // namespace
