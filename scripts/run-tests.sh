@@ -17,7 +17,7 @@ cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELMO_SANITIZE=ON -
 cmake --build build/asan -j "$jobs"
 CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMO_FUZZ=ON \
   -DVELMO_TESTS=OFF -DVELMO_BENCH=OFF >/dev/null
-cmake --build build/fuzz -j "$jobs"
+cmake --build build/fuzz -j "$jobs" --target velmo_fuzzers
 
 scripts/run-fuzzers.sh build/fuzz "${VELMO_FUZZ_SECONDS:-30}"
 
