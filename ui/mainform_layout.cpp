@@ -86,9 +86,15 @@ void TMainForm::CreateComponents() {
   for (int i = 0; i < 3; ++i) {
     FStatusPanels[i] = new QLabel(QLatin1String(panels[i].text), StatusBar);
     FStatusPanels[i]->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
-    FStatusPanels[i]->setFixedWidth(panels[i].width);
     FStatusPanels[i]->setAlignment(panels[i].align | Qt::AlignVCenter);
-    StatusBar->addWidget(FStatusPanels[i]);
+    if (i < 2) {
+      FStatusPanels[i]->setFixedWidth(panels[i].width);
+      StatusBar->addWidget(FStatusPanels[i]);
+    } else {
+      // The last panel keeps its text whole at the right edge, however wide the font.
+      FStatusPanels[i]->setMinimumWidth(panels[i].width);
+      StatusBar->addPermanentWidget(FStatusPanels[i]);
+    }
   }
   setStatusBar(StatusBar);
 
