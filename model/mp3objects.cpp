@@ -5,6 +5,9 @@
 
 #include "model/pendingevents.h"
 #include "platform/inifile.h"
+#include "platform/textcodec.h"
+
+#include <unordered_map>
 
 std::unique_ptr<TMp3Session> Mp3Session;
 TMp3PlayerPtr CurrMp3;
@@ -29,6 +32,12 @@ std::int64_t readInteger64(const platform::IniFile& ini, std::string_view sectio
   const qlonglong value = text.toLongLong(&ok, 10);
   if (ok) return value;
   return platform::parseProfileInteger(text.toStdString(), static_cast<int>(def));
+}
+
+QString Decoded(std::string_view raw, int maxChars) {
+  QString text = platform::decodeText(raw);
+  if (text.size() > maxChars) text.truncate(maxChars);
+  return text;
 }
 
 }  // namespace
@@ -139,13 +148,19 @@ std::vector<TMp3PlayerPtr> TMp3Settings::ReadPlayList(const QString& LocationStr
   if (count <= 0) return result;
   const std::int64_t totalTime = readInteger64(ini, kListSection, kTotalTimeKey, 0);
   result.reserve(count);
-  QString values[4];
+  // Sizes and times repeat across a library: equal texts share one string.
+  std::unordered_map<std::string_view, QString> shortTexts;
+  const auto shared = [&](std::string_view raw) {
+    auto [it, added] = shortTexts.try_emplace(raw);
+    if (added) it->second = Decoded(raw, platform::IniFile::kMaxValueChars);
+    return it->second;
+  };
+  std::string_view raw[4];
   for (int i = 0; i < count; ++i) {
-    ini.readStrings(TrackSection(i), {kFileNameKey, kOnlyNameKey, kFileSizeKey, kTimeKey}, values,
-                    kMaxPathChars);
-    auto mp3 =
-        std::make_shared<TMp3Player>(i, std::move(values[0]), std::move(values[1]),
-                                     std::move(values[2]), std::move(values[3]), 0, totalTime);
+    ini.readRawStrings(TrackSection(i), {kFileNameKey, kOnlyNameKey, kFileSizeKey, kTimeKey}, raw);
+    auto mp3 = std::make_shared<TMp3Player>(i, Decoded(raw[0], kMaxPathChars),
+                                            Decoded(raw[1], kMaxPathChars), shared(raw[2]),
+                                            shared(raw[3]), 0, totalTime);
     CurrMp3 = mp3;
     result.push_back(mp3);
     Mp3Session->AddToCash(mp3);

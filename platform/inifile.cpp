@@ -40,6 +40,7 @@ struct Section {
   std::uint32_t first = 0;
   std::uint32_t count = 0;
   std::uint32_t addedAt = 0;
+  bool firstOfName = true;  // a later section of the same name is never found
   std::vector<Line> added;
 };
 
@@ -159,48 +160,96 @@ struct IniDocument {
 
   IniDocument() { sections.push_back({}); }
 
-  static std::uint64_t Slot(std::size_t hash, std::uint32_t section) {
-    return (static_cast<std::uint64_t>(hash) & 0xFFFFFFFF00000000ULL) | (section + 1ULL);
-  }
-  const Section* Find(std::string_view name) const {
-    if (slots.empty()) return nullptr;
-    const std::size_t hash = NameHash(name);
-    const std::uint64_t tag = hash & 0xFFFFFFFF00000000ULL;
-    const std::size_t mask = slots.size() - 1;
-    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-      const std::uint64_t slot = slots[i];
-      if (slot == 0) return nullptr;
-      if ((slot & 0xFFFFFFFF00000000ULL) != tag) continue;
-      const Section& section = sections[(slot & 0xFFFFFFFFULL) - 1];
-      if (SameName(section.name, name)) return &section;
-    }
-  }
-  Section* Find(std::string_view name) {
-    return const_cast<Section*>(static_cast<const IniDocument*>(this)->Find(name));
+  static constexpr std::uint64_t kTagMask = 0xFFFFFFFF00000000ULL;
+  static std::uint64_t Tag(std::string_view name) { return NameHash(name) & kTagMask; }
+  // The bucket comes from the stored half of the hash, so growing never rehashes a name.
+  std::size_t Bucket(std::uint64_t tag) const { return (tag >> 32) & (slots.size() - 1); }
+  std::uint32_t SectionOf(std::uint64_t slot) const {
+    return static_cast<std::uint32_t>(slot & 0xFFFFFFFFULL) - 1;
   }
 
+  // The first section of `name`, or the free slot where it would go.
+  struct Probe {
+    const Section* found;
+    std::size_t freeSlot;
+  };
+  Probe Look(std::string_view name, std::uint64_t tag) const {
+    const std::size_t mask = slots.size() - 1;
+    for (std::size_t i = Bucket(tag);; i = (i + 1) & mask) {
+      const std::uint64_t slot = slots[i];
+      if (slot == 0) return {nullptr, i};
+      if ((slot & kTagMask) != tag) continue;
+      const Section& section = sections[SectionOf(slot)];
+      if (SameName(section.name, name)) return {&section, i};
+    }
+  }
+
+  // Readers and writers mostly walk sections in file order, so the section after the one found
+  // last is tried before the index: sequential memory instead of a cache miss per look-up.
+  const Section* Hinted(std::string_view name, std::uint32_t& hint) const {
+    for (const std::uint32_t at : {hint + 1, hint}) {
+      if (at == 0 || at >= sections.size()) continue;
+      const Section& section = sections[at];
+      if (section.firstOfName && SameName(section.name, name)) {
+        hint = at;
+        return &section;
+      }
+    }
+    return nullptr;
+  }
+  const Section* Find(std::string_view name, std::uint32_t& hint) const {
+    if (const Section* section = Hinted(name, hint)) return section;
+    if (slots.empty()) return nullptr;
+    const Section* found = Look(name, Tag(name)).found;
+    if (found) hint = static_cast<std::uint32_t>(found - sections.data());
+    return found;
+  }
+  Section* Find(std::string_view name, std::uint32_t& hint) {
+    return const_cast<Section*>(static_cast<const IniDocument*>(this)->Find(name, hint));
+  }
+
+  // Appends a section; returns the first section of that name (an earlier one, if any).
+  Section& AddSection(std::string_view header, std::string_view name) {
+    if ((named + 1) * 2 > slots.size()) Rehash(slots.empty() ? 64 : slots.size() * 2);
+    const std::uint64_t tag = Tag(name);
+    const Probe probe = Look(name, tag);
+    Section section;
+    section.header = header;
+    section.name = name;
+    section.first = static_cast<std::uint32_t>(lines.size());
+    section.firstOfName = probe.found == nullptr;
+    const std::size_t index = probe.found ? 0 : sections.size();
+    sections.push_back(std::move(section));
+    if (probe.found) return sections.back();
+    slots[probe.freeSlot] = tag | (index + 1);
+    ++named;
+    return sections.back();
+  }
+  // The first section of `name`, made at the end of the file when there is none.
+  Section& FindOrAdd(std::string_view name, std::uint32_t& hint) {
+    if (const Section* section = Hinted(name, hint)) return const_cast<Section&>(*section);
+    if ((named + 1) * 2 > slots.size()) Rehash(slots.empty() ? 64 : slots.size() * 2);
+    const std::uint64_t tag = Tag(name);
+    const Probe probe = Look(name, tag);
+    if (probe.found) {
+      hint = static_cast<std::uint32_t>(probe.found - sections.data());
+      return const_cast<Section&>(*probe.found);
+    }
+    const std::string_view header = arena.Store({"[", name, "]", crlf ? "\r" : ""});
+    Section section;
+    section.header = header;
+    section.name = header.substr(1, name.size());
+    section.first = static_cast<std::uint32_t>(lines.size());
+    hint = static_cast<std::uint32_t>(sections.size());
+    sections.push_back(std::move(section));
+    slots[probe.freeSlot] = tag | (hint + 1ULL);
+    ++named;
+    return sections.back();
+  }
   void Reserve(std::size_t names) {
     std::size_t size = 64;
     while (size < names * 2) size *= 2;
     if (size > slots.size()) Rehash(size);
-  }
-  void Index(std::uint32_t section) {
-    if ((named + 1) * 2 > slots.size()) Rehash(slots.empty() ? 64 : slots.size() * 2);
-    const std::string_view name = sections[section].name;
-    const std::size_t hash = NameHash(name);
-    const std::uint64_t tag = hash & 0xFFFFFFFF00000000ULL;
-    const std::size_t mask = slots.size() - 1;
-    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-      const std::uint64_t slot = slots[i];
-      if (slot == 0) {
-        slots[i] = Slot(hash, section);
-        ++named;
-        return;
-      }
-      if ((slot & 0xFFFFFFFF00000000ULL) == tag &&
-          SameName(sections[(slot & 0xFFFFFFFFULL) - 1].name, name))
-        return;
-    }
   }
   void Rehash(std::size_t size) {
     std::vector<std::uint64_t> old = std::move(slots);
@@ -208,8 +257,7 @@ struct IniDocument {
     const std::size_t mask = size - 1;
     for (const std::uint64_t slot : old) {
       if (slot == 0) continue;
-      // The stored half of the hash is its high half; the low half picks the bucket.
-      std::size_t i = NameHash(sections[(slot & 0xFFFFFFFFULL) - 1].name) & mask;
+      std::size_t i = Bucket(slot & kTagMask);
       while (slots[i] != 0) i = (i + 1) & mask;
       slots[i] = slot;
     }
@@ -234,16 +282,6 @@ struct IniDocument {
     return const_cast<IniDocument*>(this)->FindKey(const_cast<Section&>(section), key);
   }
 
-  Section& AddSection(std::string_view header, std::string_view name) {
-    Section section;
-    section.header = header;
-    section.name = name;
-    section.first = section.addedAt = static_cast<std::uint32_t>(lines.size());
-    section.addedAt = 0;
-    sections.push_back(std::move(section));
-    Index(static_cast<std::uint32_t>(sections.size() - 1));
-    return sections.back();
-  }
   void AddKey(Section& section, const Line& line) {
     // Before the blank lines that end the section.
     std::uint32_t at = section.count;
@@ -495,7 +533,7 @@ IniDocument& IniFile::mutableDoc() {
 QString IniFile::readString(std::string_view section, std::string_view key, const QString& def,
                             int maxChars) const {
   const IniDocument& d = doc();
-  const Section* found = d.Find(section);
+  const Section* found = d.Find(section, hint_);
   const Line* line = found ? d.FindKey(*found, key) : nullptr;
   return line ? DecodeValue(line->value, maxChars) : def;
 }
@@ -503,22 +541,32 @@ QString IniFile::readString(std::string_view section, std::string_view key, cons
 void IniFile::readStrings(std::string_view section, std::initializer_list<std::string_view> keys,
                           QString* values, int maxChars) const {
   const IniDocument& d = doc();
-  const Section* found = d.Find(section);
+  const Section* found = d.Find(section, hint_);
   for (const std::string_view key : keys) {
     const Line* line = found ? d.FindKey(*found, key) : nullptr;
     *values++ = line ? DecodeValue(line->value, maxChars) : QString();
   }
 }
 
+void IniFile::readRawStrings(std::string_view section, std::initializer_list<std::string_view> keys,
+                             std::string_view* values) const {
+  const IniDocument& d = doc();
+  const Section* found = d.Find(section, hint_);
+  for (const std::string_view key : keys) {
+    const Line* line = found ? d.FindKey(*found, key) : nullptr;
+    *values++ = line ? Unquote(line->value) : std::string_view();
+  }
+}
+
 int IniFile::readInteger(std::string_view section, std::string_view key, int def) const {
   const IniDocument& d = doc();
-  const Section* found = d.Find(section);
+  const Section* found = d.Find(section, hint_);
   const Line* line = found ? d.FindKey(*found, key) : nullptr;
   return line ? parseProfileInteger(Unquote(line->value), def) : def;
 }
 
 bool IniFile::sectionExists(std::string_view section) const {
-  return doc().Find(section) != nullptr;
+  return doc().Find(section, hint_) != nullptr;
 }
 
 bool IniFile::fileExists() const {
@@ -527,11 +575,7 @@ bool IniFile::fileExists() const {
 
 void IniFile::writeStrings(std::string_view section, std::initializer_list<KeyValue> values) {
   IniDocument& d = mutableDoc();
-  Section* target = d.Find(section);
-  if (!target) {
-    const std::string_view header = d.arena.Store({"[", section, "]", d.crlf ? "\r" : ""});
-    target = &d.AddSection(header, header.substr(1, section.size()));
-  }
+  Section* target = &d.FindOrAdd(section, hint_);
   thread_local std::string encoded;
   for (const KeyValue& kv : values) {
     Encode(kv.value, encoded);

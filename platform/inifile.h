@@ -66,6 +66,10 @@ class IniFile {
   void readStrings(std::string_view section, std::initializer_list<std::string_view> keys,
                    QString* values, int maxChars = kMaxValueChars) const;
   void writeStrings(std::string_view section, std::initializer_list<KeyValue> values);
+  // The stored bytes of several keys, without enclosing quotes and not decoded; a missing key
+  // gives a null view. The views stay valid while this object lives and is not written to.
+  void readRawStrings(std::string_view section, std::initializer_list<std::string_view> keys,
+                      std::string_view* values) const;
   bool fileExists() const;
 
   // Collected in memory; nothing touches the disk until commit().
@@ -89,6 +93,7 @@ class IniFile {
   mutable std::shared_ptr<const IniDocument> snapshot_;
   std::shared_ptr<IniDocument> pending_;  // copy on first write
   bool dirty_ = false;
+  mutable std::uint32_t hint_ = 0;  // the section found last
 };
 
 // Parses an integer as the profile functions do: optional sign, decimal digits, or hexadecimal

@@ -216,6 +216,19 @@ TEST_F(Ini, EveryReaderSeesTheFileAsItIsNow) {
   EXPECT_EQ(IniFile(Path()).readInteger("S", "n", 0), 0) << "a removed file reads as missing";
 }
 
+TEST_F(Ini, LaterSectionsOfTheSameNameStayHiddenWhateverTheReadingOrder) {
+  Write("[S]\nk=1\n[T]\nk=t\n[s]\nk=2\n[T]\nk=u\n");
+  IniFile ini(Path());
+  // Walking in file order tries the next section first; the second "S" must not be taken.
+  for (const char* section : {"S", "T", "S", "T", "T", "S"})
+    EXPECT_EQ(ini.readString(section, "k", {}), QLatin1String(section[0] == 'S' ? "1" : "t"))
+        << section;
+  ini.readString("T", "k", {});
+  ini.writeString("S", "k", QStringLiteral("3"));
+  ini.commit();
+  EXPECT_EQ(Read(), "[S]\nk=3\n[T]\nk=t\n[s]\nk=2\n[T]\nk=u\n");
+}
+
 TEST_F(Ini, BatchedReadsAndWritesMatchSingleOnes) {
   IniFile writer(Path());
   writer.writeStrings("T", {{"a", u"1"}, {"b", u"2"}});
