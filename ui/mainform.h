@@ -5,6 +5,7 @@
 // mainform_tracklist.cpp (the main list).
 //
 // Threading: main thread only.
+#include <QColor>
 #include <QMainWindow>
 #include <QPointer>
 #include <QStringList>
@@ -81,6 +82,34 @@ class TMainForm : public QMainWindow {
   void ShowLoadProgress(TMp3Session* Sender);
   void ShowCloseProgress(TMp3Session* Sender);
   void LoadPlayListFile(const QString& path);
+  // The saved main list: data directory + "MP3_PLAYER_PLAY_LIST.DAT".
+  QString MainPlayListFile() const;
+
+  // Loading tracks (mainform_loading.cpp).
+  void ALoadDirExecute();
+  void ALoadFileExecute();
+  void Am3uExecute();
+  void ScanFolder(const QString& dir);
+  void ScanSubFolders(const QString& dir);
+  static QString GetFileSizeKB(const QString& path);
+  void AddTrackPath(const QString& path, const QString& name);
+  void AddDroppedPath(QString path);
+  static QString ResolveShortcut(const QString& path);
+  // The paths of one drop, in the order the file manager gave them.
+  void WMDropFiles(const QStringList& paths);
+
+  // Editing and presenting the list (mainform_listedit.cpp).
+  void RefreshList();
+  void FastSearch(const QString& Key);
+  void DeleteExecute();
+  void AClearPlayListExecute();
+  void ARefreshExecute();
+  void lvMainDblClick();
+  void lvMainSelectItem();
+  void lvMainColumnClick(int column);
+  void edtSearchChange();
+  void cboxShowCheckListClick();
+  int ColumnToSortValue() const { return ColumnToSort; }
   // Makes a page active from code: unlike a click on its tab this does not run pcMainChange.
   void SetActivePage(QWidget* page);
 
@@ -126,6 +155,8 @@ class TMainForm : public QMainWindow {
  protected:
   void closeEvent(QCloseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -155,6 +186,15 @@ class TMainForm : public QMainWindow {
   // mainform_tracklist.cpp
   void CreateTrackList();
   void FillTagList();
+  // Rows made while the list's updating is suspended wait here; they appear, with one notice,
+  // when the outermost suspension ends.
+  void BeginListUpdate();
+  void EndListUpdate();
+  void AppendRow(const TMp3PlayerPtr& record);
+  int RowCountWithPending() const;
+  // The duration scanner's place: started after tracks were added.
+  void StartTimeThread();
+  bool lvMainKeyDown(QKeyEvent* event);
 
   // Private state of the window.
   QString FDefaultPath;
@@ -165,6 +205,11 @@ class TMainForm : public QMainWindow {
   bool FhasSetting = false;
   QString ExFileName;
   int FNewID = 0;
+  int ColumnToSort = 0;
+  int FNewItem = -1;  // the row most recently added
+  int FListUpdateDepth = 0;
+  std::vector<TMp3PlayerPtr> FPendingRows;
+  QColor FFontColor = Qt::black;
 
   bool FSecondCopy = false;
   bool FPageFromCode = false;

@@ -45,19 +45,19 @@ const CommandRow kCommands[] = {
     {"Mp3Prev", "Commands", "Prev", "Previous Track", "F7", nullptr},
     {"PlayList", "Function", "Play List", "", "", nullptr},
     {"Search", "Function", "Find", "", "Ctrl+S", nullptr},
-    {"Delete", "Function", "Delete track", "", "Ctrl+D", nullptr},
-    {"ALoadFile", "Commands", "Load File", "Load File ", "", nullptr},
-    {"ARefresh", "Function", "Refresh", "", "F5", nullptr},
-    {"ALoadDir", "File", "Load Directory", "", "Ctrl+L", nullptr},
+    {"Delete", "Function", "Delete track", "", "Ctrl+D", &TMainForm::DeleteExecute},
+    {"ALoadFile", "Commands", "Load File", "Load File ", "", &TMainForm::ALoadFileExecute},
+    {"ARefresh", "Function", "Refresh", "", "F5", &TMainForm::ARefreshExecute},
+    {"ALoadDir", "File", "Load Directory", "", "Ctrl+L", &TMainForm::ALoadDirExecute},
     {"AFile", "File", "File", "", "Ctrl+F", nullptr},
     {"AExit", "File", "Exit", "", "Esc", &TMainForm::AExitExecute},
     {"ADel", "Edit", "ADel", "", "Ctrl+Del", nullptr},
-    {"AClearPlayList", "Edit", "Clear Play List", "", "Ctrl+C", nullptr},
+    {"AClearPlayList", "Edit", "Clear Play List", "", "Ctrl+C", &TMainForm::AClearPlayListExecute},
     {"AMp3TAg", "Function", "Mp3 tag", "", "Ctrl+T", &TMainForm::AMp3TAgExecute},
     {"AOptions", "Function", "Options", "", "Ctrl+O", &TMainForm::AOptionsExecute},
     {"ASaveList", "Edit", "Save Play List", "", "Ctrl+G", nullptr},
     {"ALoadPlayList", "Edit", "Load Play List", "", "Ctrl+H", nullptr},
-    {"Am3u", "File", "Load m3u", "", "Ctrl+R", nullptr},
+    {"Am3u", "File", "Load m3u", "", "Ctrl+R", &TMainForm::Am3uExecute},
     {"ADeletePlayList", "Edit", "Delete", "", "Del", nullptr},
     {"AFillPlayList", "Edit", "Load", "", "", nullptr},
     {"ARenamePlayList", "Edit", "Rename", "", "", nullptr},
@@ -269,6 +269,7 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
       if (FocusWantsKey(QApplication::focusWidget(), *keyEvent)) break;
       const Qt::KeyboardModifiers modifiers = keyEvent->modifiers() & ~Qt::KeypadModifier;
       if (RouteKey(QKeySequence(QKeyCombination(modifiers, Qt::Key(key))))) return true;
+      if (widget == lvMain && lvMainKeyDown(keyEvent)) return true;
       break;
     }
     case QEvent::Show:

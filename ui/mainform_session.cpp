@@ -16,20 +16,11 @@
 #include "ui/formprogress.h"
 #include "ui/mainform.h"
 #include "ui/tracklistmodel.h"
+#include "ui/waitcursor.h"
 
 namespace {
 
-const QString kPlayListFile = QStringLiteral("MP3_PLAYER_PLAY_LIST.DAT");
 const QString kSettingsFile = QStringLiteral("MP3_PLAYER_SETTINGS.DAT");
-
-// Restores the cursor however the guarded operation ends.
-class TWaitCursor {
- public:
-  TWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~TWaitCursor() { QApplication::restoreOverrideCursor(); }
-  TWaitCursor(const TWaitCursor&) = delete;
-  TWaitCursor& operator=(const TWaitCursor&) = delete;
-};
 
 // The audio library refused to start: nothing may be written, so the process ends here.
 [[noreturn]] void EndProcessAtOnce() {
@@ -72,8 +63,12 @@ void TMainForm::LoadSessionData() {
   Progress->setMaximum(0);
   Timer->stop();
   LoadSettings(FWidnowsTemporaryDir + kSettingsFile);
-  LoadPlayListFile(FWidnowsTemporaryDir + kPlayListFile);
+  LoadPlayListFile(MainPlayListFile());
   // The named play lists and the folder groups are loaded here once those pages exist.
+}
+
+QString TMainForm::MainPlayListFile() const {
+  return FWidnowsTemporaryDir + QStringLiteral("MP3_PLAYER_PLAY_LIST.DAT");
 }
 
 QString TMainForm::GetTemporaryDir() const {
@@ -118,7 +113,7 @@ void TMainForm::FormCloseQuery(bool& CanClose) {
   {
     TWaitCursor wait;
     if (!FhasSetting) {
-      SaveMainPlayList(FWidnowsTemporaryDir + kPlayListFile);
+      SaveMainPlayList(MainPlayListFile());
       SaveSettings(FWidnowsTemporaryDir + kSettingsFile);
       BASS_Free();
       FhasSetting = true;
@@ -132,7 +127,7 @@ void TMainForm::AExitExecute() {
   Mp3Session->Mp3Seetings().SetOnCloseProgress(
       [this](TMp3Session* sender) { ShowCloseProgress(sender); });
   try {
-    SaveMainPlayList(FWidnowsTemporaryDir + kPlayListFile);
+    SaveMainPlayList(MainPlayListFile());
   } catch (...) {
     if (FormProgress) FormProgress->hide();
     throw;
@@ -165,7 +160,7 @@ void TMainForm::SaveMainPlayList(const QString& path) {
 
 void TMainForm::ShowLoadProgress(TMp3Session* Sender) {
   if (!FormProgress) FormProgress = std::make_unique<TFormProgress>();
-  const int count = platform::IniFile(FWidnowsTemporaryDir + kPlayListFile)
+  const int count = platform::IniFile(MainPlayListFile())
                         .readInteger(playlistfile::kListSection, playlistfile::kCountKey, 0);
   FormProgress->Execute(Sender, count);
   FormProgress->ShowOver(this);

@@ -1,8 +1,13 @@
 // The main list on the page "Mp3": a view over the track cache.
+#include <QCheckBox>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
 #include <QTreeView>
+
+#include "ui/dialogs.h"
 
 #include "model/pendingevents.h"
 #include "ui/formprogress.h"
@@ -26,6 +31,49 @@ void TMainForm::CreateTrackList() {
   for (QTreeView* view : {lvMain, lvPlayLists, Mp3Node})
     connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &TMainForm::ScheduleActionUpdate);
+
+  connect(lvMain->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          [this](const QItemSelection& selected) {
+            if (!selected.isEmpty()) lvMainSelectItem();
+          });
+  connect(lvMain, &QAbstractItemView::doubleClicked, this,
+          [this] { RunGuarded(this, [this] { lvMainDblClick(); }); });
+  lvMain->header()->setSectionsClickable(true);
+  lvMain->header()->setSortIndicatorShown(false);
+  connect(lvMain->header(), &QHeaderView::sectionClicked, this,
+          [this](int column) { lvMainColumnClick(column); });
+  connect(edtSearch, &QLineEdit::textChanged, this, [this] { edtSearchChange(); });
+  connect(cboxShowCheckList, &QCheckBox::toggled, this, [this] { cboxShowCheckListClick(); });
+}
+
+void TMainForm::BeginListUpdate() {
+  ++FListUpdateDepth;
+}
+
+void TMainForm::EndListUpdate() {
+  if (--FListUpdateDepth > 0 || FPendingRows.empty()) return;
+  FTrackList->AppendRecords(FPendingRows);
+  FPendingRows.clear();
+  FNewItem = FTrackList->rowCount() - 1;
+}
+
+int TMainForm::RowCountWithPending() const {
+  return FTrackList->rowCount() + static_cast<int>(FPendingRows.size());
+}
+
+void TMainForm::AppendRow(const TMp3PlayerPtr& record) {
+  if (FListUpdateDepth > 0) {
+    FPendingRows.push_back(record);
+    return;
+  }
+  FTrackList->AppendRecords({record});
+  FNewItem = FTrackList->rowCount() - 1;
+}
+
+void TMainForm::StartTimeThread() {
+  // Until durations are measured in the background, a scan has nothing to do and ends at once.
+  ProgressBar1->hide();
+  lblLoading->hide();
 }
 
 void TMainForm::LoadPlayListFile(const QString& path) {

@@ -207,20 +207,23 @@ TEST_F(Commands, KeysReachTheirCommandsThroughMenusThenTheTable) {
       {"Del in the track list deletes tracks", form->lvMain, Qt::Key_Delete, {}, {{"Delete", 1}}},
       {"Del in the play lists needs a selected list", form->lvPlayLists, Qt::Key_Delete, {}, {}},
       {"Del elsewhere needs a selected list", form->pcMain->tabBar(), Qt::Key_Delete, {}, {}},
+      {"Ctrl+C in the search box copies", form->edtSearch, Qt::Key_C, Qt::ControlModifier, {}},
+      {"Del in the search box edits", form->edtSearch, Qt::Key_Delete, {}, {}},
+      {"F6 from the search box", form->edtSearch, Qt::Key_F6, {}, {{"Mp3Next", 1}}},
       {"Ctrl+C in the list clears it",
        form->lvMain,
        Qt::Key_C,
        Qt::ControlModifier,
        {{"AClearPlayList", 1}}},
-      {"Ctrl+C in the search box copies", form->edtSearch, Qt::Key_C, Qt::ControlModifier, {}},
-      {"Del in the search box edits", form->edtSearch, Qt::Key_Delete, {}, {}},
-      {"F6 from the search box", form->edtSearch, Qt::Key_F6, {}, {{"Mp3Next", 1}}},
   };
   for (const auto& c : cases) {
+    SelectRow(0);
+    if (c.expected.count("Delete")) dialogs.answers.push_back(false);  // "Are you shure?" No
     ran.clear();
     Press(c.focus, c.key, c.modifiers);
     EXPECT_EQ(ran, c.expected) << c.name;
   }
+  EXPECT_EQ(Rows(), 0) << "the last key cleared the list";
 
   // On a page that disables them, the play keys do nothing.
   ClickTab(form->tsPlayList);

@@ -1,0 +1,206 @@
+// Filling the main list: folder scans, single files, stream lists and dropped files.
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QToolButton>
+#include <QTreeView>
+#include <QUrl>
+
+#include <sys/stat.h>
+
+#include "model/pendingevents.h"
+#include "platform/dirsearch.h"
+#include "platform/shelllink.h"
+#include "ui/dialogs.h"
+#include "ui/mainform.h"
+#include "ui/tracklistmodel.h"
+#include "ui/waitcursor.h"
+
+namespace {
+
+// The attribute bits a scan accepts; anything beyond them (a link, for one) is skipped.
+constexpr std::uint32_t kOrdinaryAttributes = 0x1FF;
+
+QString FileNamePart(const QString& path) {
+  const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+  return slash < 0 ? path : path.mid(slash + 1);
+}
+
+bool HasExtension(const QString& path, QLatin1String extension) {
+  return FileNamePart(path).endsWith(extension, Qt::CaseInsensitive);
+}
+
+}  // namespace
+
+QString TMainForm::GetFileSizeKB(const QString& path) {
+  const QString full = QFileInfo(path).absoluteFilePath();
+  struct stat st {};
+  if (::stat(QFile::encodeName(full).constData(), &st) != 0) return QStringLiteral("-1");
+  const std::uint64_t size = S_ISDIR(st.st_mode) ? 0 : static_cast<std::uint64_t>(st.st_size);
+  return QString::number(size / 1000);
+}
+
+void TMainForm::ScanFolder(const QString& dir) {
+  TWaitCursor wait;
+  FNewID = 0;
+  BeginListUpdate();
+  struct Resume {
+    TMainForm* form;
+    ~Resume() { form->EndListUpdate(); }
+  } resume{this};
+
+  const std::vector<platform::DirEntry> entries = platform::findFiles(dir, QStringLiteral("*.mp3"));
+  if (entries.empty()) return;
+  const QString saved = MainPlayListFile();
+  if (CurrMp3) FNewID = Mp3Session->GetNextID(saved);
+  TPendingEvents pending;
+  for (const platform::DirEntry& entry : entries) {
+    if (entry.attributes & ~kOrdinaryAttributes) {
+      ++FNewID;
+      continue;
+    }
+    const QString full = platform::joinPath(dir, entry.name);
+    if (CurrMp3 && Mp3Session->GetMp3ByName(saved, full)) continue;
+    CurrMp3 = std::make_shared<TMp3Player>(FNewID, full, entry.name, GetFileSizeKB(full), QString(),
+                                           0, 0);
+    AppendRow(CurrMp3);
+    Mp3Session->AddToCash(CurrMp3);
+    pending.Process();
+    ++FNewID;
+  }
+  ScanSubFolders(dir);
+}
+
+void TMainForm::ScanSubFolders(const QString& dir) {
+  for (const platform::DirEntry& entry : platform::findFiles(dir, QStringLiteral("*"))) {
+    // Only plain folders: hidden, read-only and linked ones are not entered.
+    if (entry.attributes != platform::faDirectory) continue;
+    FDirectorys.append(entry.name);
+    ScanFolder(platform::joinPath(dir, entry.name));
+  }
+}
+
+void TMainForm::AddTrackPath(const QString& path, const QString& name) {
+  if (QFileInfo(path).isDir()) {
+    ScanSubFolders(path);
+    ScanFolder(path);
+    return;
+  }
+  const QString saved = MainPlayListFile();
+  FNewID = Mp3Session->GetNextID(saved);
+  if (!QFileInfo::exists(path)) return;
+  if (Mp3Session->GetMp3ByName(saved, path)) {
+    Dialogs().ShowMessage(this, QStringLiteral("This file is exists!"));
+    return;
+  }
+  CurrMp3 = std::make_shared<TMp3Player>(FNewID, path, name, GetFileSizeKB(path), QString(), 0, 0);
+  AppendRow(CurrMp3);
+  Mp3Session->AddToCash(CurrMp3);
+}
+
+QString TMainForm::ResolveShortcut(const QString& path) {
+  return platform::resolveShortcut(path);
+}
+
+void TMainForm::AddDroppedPath(QString path) {
+  if (HasExtension(path, QLatin1String(".lnk"))) path = ResolveShortcut(path);
+  AddTrackPath(path, FileNamePart(path));
+}
+
+void TMainForm::WMDropFiles(const QStringList& paths) {
+  CurrMp3.reset();
+  ProgressBar1->show();
+  lblLoading->show();
+  struct Finish {
+    TMainForm* form;
+    ~Finish() {
+      form->StartTimeThread();
+      form->MainPanel->setEnabled(true);
+    }
+  } finish{this};
+  for (const QString& path : paths) {
+    AddDroppedPath(path);
+    if (!HasExtension(path, QLatin1String(".mp3"))) {
+      MainPanel->setEnabled(false);
+      ProgressBar1->hide();
+      lblLoading->hide();
+      continue;
+    }
+    // The folder groups of dropped paths are built here once the tree exists.
+    if (!CurrMp3) {
+      // Nothing of this drop was added (the file was in the saved list): the rest is skipped.
+      LoadPlayListFile(path);
+      return;
+    }
+  }
+}
+
+void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
+  for (const QUrl& url : event->mimeData()->urls())
+    if (url.isLocalFile()) {
+      event->acceptProposedAction();
+      return;
+    }
+}
+
+void TMainForm::dropEvent(QDropEvent* event) {
+  QStringList paths;
+  for (const QUrl& url : event->mimeData()->urls())
+    if (url.isLocalFile()) paths.append(url.toLocalFile());
+  if (paths.isEmpty()) return;
+  event->acceptProposedAction();
+  RunGuarded(this, [&] { WMDropFiles(paths); });
+}
+
+void TMainForm::ALoadDirExecute() {
+  FDefaultPath = spDefPath->text();
+  const QString chosen =
+      Dialogs().SelectFolder(this, QStringLiteral("Select Directory"), FDefaultPath);
+  if (chosen.isEmpty()) return;
+  FDefaultPath = chosen;
+  ProgressBar1->show();
+  lblLoading->show();
+  struct Finish {
+    TMainForm* form;
+    ~Finish() {
+      QApplication::restoreOverrideCursor();
+      form->MainPanel->setEnabled(true);
+      form->StartTimeThread();
+      // The folder groups of the chosen folder are built here once the tree exists.
+      form->FEnumTabs = et_Mp3;
+      form->ScheduleActionUpdate();
+    }
+  };
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  MainPanel->setEnabled(false);
+  Finish finish{this};
+  if (FDirectorys.isEmpty()) ScanFolder(FDefaultPath);
+  if (FDirectorys.isEmpty()) ScanSubFolders(FDefaultPath);
+  if (FTrackList->rowCount() > 0)
+    lvMain->selectionModel()->select(
+        FTrackList->index(0, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+void TMainForm::ALoadFileExecute() {
+  const QString path = Dialogs().OpenFile(this, QStringLiteral("Load File"), FDefaultPath,
+                                          QStringLiteral("All Mp3 (*.mp3);;All M3u (*.m3u)"));
+  if (path.isEmpty()) return;
+  if (Mp3Session->GetMp3ByName(MainPlayListFile(), path)) {
+    Dialogs().ShowMessage(this, QStringLiteral("This file is exists!"));
+    return;
+  }
+  AddTrackPath(path, FileNamePart(path));
+  StartTimeThread();
+  SaveMainPlayList(MainPlayListFile());
+}
+
+void TMainForm::Am3uExecute() {
+  const QString path = Dialogs().OpenFile(this, QStringLiteral("Load m3u"), FDefaultPath,
+                                          QStringLiteral("All M3u (*.m3u)"));
+  if (path.isEmpty()) return;
+  AddTrackPath(path, FileNamePart(path));
+  Command(QStringLiteral("Mp3Play"))->trigger();
+}
