@@ -85,6 +85,9 @@ class TMainForm : public QMainWindow {
   // The saved main list: data directory + "MP3_PLAYER_PLAY_LIST.DAT".
   QString MainPlayListFile() const;
 
+  // Play control: the command Play.
+  void Mp3PlayExecute();
+
   // Loading tracks (mainform_loading.cpp).
   void ALoadDirExecute();
   void ALoadFileExecute();

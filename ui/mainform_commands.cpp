@@ -37,7 +37,7 @@ struct CommandRow {
 };
 
 const CommandRow kCommands[] = {
-    {"Mp3Play", "Commands", "Play", "Play Song", "F1", nullptr},
+    {"Mp3Play", "Commands", "Play", "Play Song", "F1", &TMainForm::Mp3PlayExecute},
     {"Mp3Pause", "Commands", "Pause", "Pause", "F2", nullptr},
     {"Mp3Close", "Commands", "Stop", "Stop", "F3", nullptr},
     {"Mp3Load", "Commands", "Load Directory", "Load Directory", "", nullptr},

@@ -79,7 +79,7 @@ void TMainForm::AClearPlayListExecute() {
     TWaitCursor wait;
     FPendingRows.clear();
     FTrackList->Clear();
-    FillTagList();
+    FTagList->SetRecords({});
     if (Mp3Session) Mp3Session->SetRefresh();
     // The file playback device is closed here once the engine exists.
     Progress->setValue(0);
@@ -92,7 +92,7 @@ void TMainForm::AClearPlayListExecute() {
 void TMainForm::lvMainDblClick() {
   if (!lvMain->selectionModel()->hasSelection()) return;
   Progress->setMaximum(0);
-  Command(QStringLiteral("Mp3Play"))->trigger();
+  Mp3PlayExecute();
 }
 
 void TMainForm::lvMainSelectItem() {
@@ -110,6 +110,10 @@ void TMainForm::lvMainColumnClick(int column) {
 
 void TMainForm::cboxShowCheckListClick() {
   FTrackList->SetCheckMode(cboxShowCheckList->isChecked());
+}
+
+void TMainForm::Mp3PlayExecute() {
+  // Playing the current track comes with the playback engine.
 }
 
 bool TMainForm::lvMainKeyDown(QKeyEvent* event) {

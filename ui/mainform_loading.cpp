@@ -202,5 +202,5 @@ void TMainForm::Am3uExecute() {
                                           QStringLiteral("All M3u (*.m3u)"));
   if (path.isEmpty()) return;
   AddTrackPath(path, FileNamePart(path));
-  Command(QStringLiteral("Mp3Play"))->trigger();
+  Mp3PlayExecute();
 }

@@ -65,6 +65,7 @@ class MainFormFixture : public ::testing::Test {
   void Start(const QStringList& arguments = {}) {
     form = std::make_unique<TMainForm>(arguments);
     ASSERT_FALSE(form->IsSecondCopy());
+    QCoreApplication::processEvents();
   }
   void ShowAndActivate() {
     form->show();
@@ -85,6 +86,12 @@ class MainFormFixture : public ::testing::Test {
     guard.start(limitMs);
     QTimer::singleShot(0, qApp, first);
     return QApplication::exec();
+  }
+  // A key pressed with `target` focused, as a person would press it.
+  static void Press(QWidget* target, Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
+    target->setFocus();
+    QTest::keyClick(target, key, modifiers);
+    QCoreApplication::processEvents();
   }
   int Rows() const { return form->TrackList()->rowCount(); }
   QAction* Cmd(const char* name) const {

@@ -35,11 +35,6 @@ class Commands : public MainFormFixture {
     form->ActionListUpdate();
     return Cmd(name)->isEnabled();
   }
-  void Press(QWidget* target, Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
-    target->setFocus();
-    QTest::keyClick(target, key, modifiers);
-    QCoreApplication::processEvents();
-  }
 
   std::map<std::string, int> ran;
 };
