@@ -35,12 +35,20 @@ bool HasExtension(const QString& path, QLatin1String extension) {
 
 }  // namespace
 
+namespace {
+
+QString SizeText(std::uint64_t bytes) {
+  return QString::number(bytes / 1000);
+}
+
+}  // namespace
+
 QString TMainForm::GetFileSizeKB(const QString& path) {
-  const QString full = QFileInfo(path).absoluteFilePath();
+  const QString full =
+      path.startsWith(QLatin1Char('/')) ? path : QFileInfo(path).absoluteFilePath();
   struct stat st {};
   if (::stat(QFile::encodeName(full).constData(), &st) != 0) return QStringLiteral("-1");
-  const std::uint64_t size = S_ISDIR(st.st_mode) ? 0 : static_cast<std::uint64_t>(st.st_size);
-  return QString::number(size / 1000);
+  return SizeText(S_ISDIR(st.st_mode) ? 0 : static_cast<std::uint64_t>(st.st_size));
 }
 
 void TMainForm::ScanFolder(const QString& dir) {
@@ -64,8 +72,9 @@ void TMainForm::ScanFolder(const QString& dir) {
     }
     const QString full = platform::joinPath(dir, entry.name);
     if (CurrMp3 && Mp3Session->GetMp3ByName(saved, full)) continue;
-    CurrMp3 = std::make_shared<TMp3Player>(FNewID, full, entry.name, GetFileSizeKB(full), QString(),
-                                           0, 0);
+    // The search has just looked the entry up; its size is the one a second look-up would give.
+    CurrMp3 = std::make_shared<TMp3Player>(FNewID, full, entry.name, SizeText(entry.size),
+                                           QString(), 0, 0);
     AppendRow(CurrMp3);
     Mp3Session->AddToCash(CurrMp3);
     pending.Process();
