@@ -9,7 +9,6 @@
 
 #include "ui/dialogs.h"
 
-#include "model/pendingevents.h"
 #include "ui/formprogress.h"
 #include "ui/mainform.h"
 #include "ui/tracklistmodel.h"
@@ -86,7 +85,6 @@ void TMainForm::LoadPlayListFile(const QString& path) {
   FTrackList->AppendRecords(records);
   StatusPanel(1)->setText(QStringLiteral("Total Time ") +
                           TMp3Session::GetTotalTime(records.back()->Mp3TotalTime()));
-  TPendingEvents().Process();
 }
 
 void TMainForm::FillTagList() {
