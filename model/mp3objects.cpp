@@ -34,6 +34,39 @@ std::int64_t readInteger64(const platform::IniFile& ini, std::string_view sectio
   return platform::parseProfileInteger(text.toStdString(), static_cast<int>(def));
 }
 
+// The length of the path's folder part, through its last '/'.
+qsizetype FolderLength(QStringView path) {
+  qsizetype n = path.size();
+  while (n > 0 && path[n - 1] != u'/') --n;
+  return n;
+}
+
+// Where the name starts when it is the path's last part, else -1 (npos for bytes). Compares
+// whole blocks instead of scanning back for the last '/', which costs a loader far more per track.
+qsizetype NameStart(QStringView path, QStringView name) {
+  const qsizetype cut = path.size() - name.size();
+  if (cut < 0 || (cut > 0 && path[cut - 1] != u'/') || path.sliced(cut) != name ||
+      name.contains(u'/'))
+    return -1;
+  return cut;
+}
+
+std::size_t NameStart(std::string_view path, std::string_view name) {
+  if (path.size() < name.size()) return std::string_view::npos;
+  const std::size_t cut = path.size() - name.size();
+  if ((cut > 0 && path[cut - 1] != '/') || path.substr(cut) != name ||
+      name.find('/') != std::string_view::npos)
+    return std::string_view::npos;
+  return cut;
+}
+
+bool IsAscii(std::string_view bytes) {
+  // An OR of all bytes, which the compiler turns into vector code.
+  unsigned char all = 0;
+  for (const char c : bytes) all |= static_cast<unsigned char>(c);
+  return all < 0x80;
+}
+
 QString Decoded(std::string_view raw, int maxChars) {
   QString text = platform::decodeText(raw);
   if (text.size() > maxChars) text.truncate(maxChars);
@@ -122,15 +155,90 @@ TMp3Settings& TMp3Session::Mp3Seetings() {
 
 TMp3Player::TMp3Player(int _Mp3ID, QString _Mp3Path, QString _Mp3Name, QString _Mp3Size,
                        QString _Mp3Time, int _Mp3State, std::int64_t _Mp3TotalTime)
-    : FMp3ID(_Mp3ID),
-      FMp3Path(std::move(_Mp3Path)),
-      FMp3Name(std::move(_Mp3Name)),
+    : FMp3Name(std::move(_Mp3Name)),
       FMp3Size(std::move(_Mp3Size)),
       FMp3Time(std::move(_Mp3Time)),
-      FMp3State(_Mp3State),
-      FMp3TotalTime(_Mp3TotalTime) {}
+      FMp3TotalTime(_Mp3TotalTime),
+      FMp3ID(_Mp3ID),
+      FMp3State(_Mp3State) {
+  StorePath(std::move(_Mp3Path));
+}
+
+TMp3Player::TMp3Player(int _Mp3ID, QString _Folder, QStringView _FileName, QString _Mp3Name,
+                       QString _Mp3Size, QString _Mp3Time, int _Mp3State,
+                       std::int64_t _Mp3TotalTime)
+    : FMp3Name(std::move(_Mp3Name)),
+      FMp3Size(std::move(_Mp3Size)),
+      FMp3Time(std::move(_Mp3Time)),
+      FMp3TotalTime(_Mp3TotalTime),
+      FMp3ID(_Mp3ID),
+      FMp3State(_Mp3State) {
+  if (_FileName == FMp3Name && !_FileName.contains(u'/') &&
+      (_Folder.isEmpty() || _Folder.endsWith(u'/'))) {
+    FFolder = std::move(_Folder);
+  } else {
+    _Folder.append(_FileName);
+    StorePath(std::move(_Folder));
+  }
+}
 
 TMp3Player::~TMp3Player() = default;
+
+QString TMp3Player::Mp3Path() const {
+  if (!FNameEndsPath || FMp3Name.isEmpty()) return FFolder;
+  if (FFolder.isEmpty()) return FMp3Name;
+  return FFolder + FMp3Name;
+}
+
+QString TMp3Player::Mp3Folder() const {
+  if (FNameEndsPath) return FFolder;
+  return FFolder.left(FolderLength(FFolder));
+}
+
+void TMp3Player::SetMp3Name(const QString& v) {
+  QString path = Mp3Path();
+  FMp3Name = v;
+  StorePath(std::move(path));
+}
+
+void TMp3Player::StorePath(QString path) {
+  const qsizetype cut = NameStart(path, FMp3Name);
+  FNameEndsPath = cut >= 0;
+  if (!FNameEndsPath || cut == path.size())
+    FFolder = std::move(path);
+  else if (QStringView(path).first(cut) != FFolder)  // else keeps a string shared with others
+    FFolder = path.left(cut);
+}
+
+// ---- TMp3PathPool ----
+
+QString TMp3PathPool::Folder(QStringView Path) {
+  return Shared(Path.first(FolderLength(Path)));
+}
+
+QString TMp3PathPool::Shared(QStringView folder) {
+  if (folder.isEmpty()) return QString();
+  // Paths mostly come folder by folder.
+  if (folder == FLast) return FLast;
+  const auto it = FFolders.constFind(folder);
+  if (it != FFolders.cend()) return FLast = it.value();
+  FLast = folder.toString();
+  FFolders.insert(QStringView(FLast), FLast);
+  return FLast;
+}
+
+TMp3PlayerPtr TMp3PathPool::MakePlayer(int _Mp3ID, const QString& _Mp3Path, QString _Mp3Name,
+                                       QString _Mp3Size, QString _Mp3Time, int _Mp3State,
+                                       std::int64_t _Mp3TotalTime) {
+  const qsizetype cut = NameStart(_Mp3Path, _Mp3Name);
+  // A name of its own keeps the whole path; there is no folder string to share.
+  if (cut < 0)
+    return std::make_shared<TMp3Player>(_Mp3ID, _Mp3Path, std::move(_Mp3Name), std::move(_Mp3Size),
+                                        std::move(_Mp3Time), _Mp3State, _Mp3TotalTime);
+  return std::make_shared<TMp3Player>(
+      _Mp3ID, Shared(QStringView(_Mp3Path).first(cut)), QStringView(_Mp3Path).sliced(cut),
+      std::move(_Mp3Name), std::move(_Mp3Size), std::move(_Mp3Time), _Mp3State, _Mp3TotalTime);
+}
 
 // ---- TMp3Settings ----
 
@@ -155,12 +263,38 @@ std::vector<TMp3PlayerPtr> TMp3Settings::ReadPlayList(const QString& LocationStr
     if (added) it->second = Decoded(raw, platform::IniFile::kMaxValueChars);
     return it->second;
   };
+  // So do folders. ASCII reads the same in every code page, so the folder of an ASCII path that
+  // ends with its name is found by its bytes and the path is never decoded whole; any other path
+  // goes through the pool.
+  std::unordered_map<std::string_view, QString> asciiFolders;
+  std::string_view lastFolderBytes;
+  const QString* lastFolder = nullptr;
+  const auto asciiFolder = [&](std::string_view bytes) -> const QString& {
+    // Paths mostly come folder by folder.
+    if (!lastFolder || bytes != lastFolderBytes) {
+      auto [it, added] = asciiFolders.try_emplace(bytes);
+      if (added) it->second = platform::decodeText(bytes);
+      lastFolderBytes = bytes;
+      lastFolder = &it->second;
+    }
+    return *lastFolder;
+  };
+  TMp3PathPool folders;
   std::string_view raw[4];
   for (int i = 0; i < count; ++i) {
     ini.readRawStrings(TrackSection(i), {kFileNameKey, kOnlyNameKey, kFileSizeKey, kTimeKey}, raw);
-    auto mp3 = std::make_shared<TMp3Player>(i, Decoded(raw[0], kMaxPathChars),
-                                            Decoded(raw[1], kMaxPathChars), shared(raw[2]),
-                                            shared(raw[3]), 0, totalTime);
+    const std::string_view path = raw[0], name = raw[1];
+    const std::size_t cut = NameStart(path, name);
+    TMp3PlayerPtr mp3;
+    // Up to kMaxPathChars bytes of ASCII are never cut short by decoding.
+    if (cut != std::string_view::npos && path.size() <= kMaxPathChars && IsAscii(path)) {
+      const QString text = platform::decodeText(name);
+      mp3 = std::make_shared<TMp3Player>(i, asciiFolder(path.substr(0, cut)), text, text,
+                                         shared(raw[2]), shared(raw[3]), 0, totalTime);
+    } else {
+      mp3 = folders.MakePlayer(i, Decoded(path, kMaxPathChars), Decoded(name, kMaxPathChars),
+                               shared(raw[2]), shared(raw[3]), 0, totalTime);
+    }
     CurrMp3 = mp3;
     result.push_back(mp3);
     Mp3Session->AddToCash(mp3);

@@ -4,7 +4,9 @@
 //
 // Threading: everything here belongs to the main thread. Background workers never touch a
 // record; they get plain copies of paths and hand plain values back to the main thread.
+#include <QHash>
 #include <QString>
+#include <QStringView>
 
 #include <cstdint>
 #include <functional>
@@ -56,22 +58,34 @@ class TMp3Session {
   TMp3Settings& Mp3Seetings();
 
  protected:
+  // Made on first use; a track record never uses them and pays one pointer for each.
   std::unique_ptr<TMp3Cache> FCashMp3;
   std::unique_ptr<TMp3Settings> FMp3Seetings;
 };
 
+// A track. Its path is kept as folder + file name when the file name is the display name (the
+// common case), so the records of one folder can share one copy of the folder text: records
+// made from the same folder QString, or through one TMp3PathPool, do.
 class TMp3Player : public TMp3Session {
  public:
   TMp3Player() = default;
   TMp3Player(int _Mp3ID, QString _Mp3Path, QString _Mp3Name, QString _Mp3Size, QString _Mp3Time,
              int _Mp3State, std::int64_t _Mp3TotalTime);
+  // The path given as _Folder + _FileName. When _Folder is empty or ends with '/' and _FileName
+  // is the display name, the record keeps _Folder itself: pass one folder string to all records
+  // of a folder and they share it.
+  TMp3Player(int _Mp3ID, QString _Folder, QStringView _FileName, QString _Mp3Name, QString _Mp3Size,
+             QString _Mp3Time, int _Mp3State, std::int64_t _Mp3TotalTime);
   ~TMp3Player() override;
 
   int Mp3ID() const { return FMp3ID; }
-  const QString& Mp3Path() const { return FMp3Path; }
-  void SetMp3Path(const QString& v) { FMp3Path = v; }
+  // Joined on each call (a new string) when the path ends with the display name.
+  QString Mp3Path() const;
+  void SetMp3Path(const QString& v) { StorePath(v); }
+  // The path through its last '/'; empty when it has none.
+  QString Mp3Folder() const;
   const QString& Mp3Name() const { return FMp3Name; }
-  void SetMp3Name(const QString& v) { FMp3Name = v; }
+  void SetMp3Name(const QString& v);
   const QString& Mp3Size() const { return FMp3Size; }
   void SetMp3Size(const QString& v) { FMp3Size = v; }
   const QString& Mp3Time() const { return FMp3Time; }
@@ -83,13 +97,42 @@ class TMp3Player : public TMp3Session {
   void SetMp3TotalTime(std::int64_t v) { FMp3TotalTime = v; }
 
  private:
-  int FMp3ID = 0;
-  QString FMp3Path;
+  void StorePath(QString path);
+
+  // With FNameEndsPath the path's folder part, else the whole path.
+  QString FFolder;
   QString FMp3Name;
   QString FMp3Size;
   QString FMp3Time;
-  int FMp3State = 0;
   std::int64_t FMp3TotalTime = 0;
+  int FMp3ID = 0;
+  int FMp3State = 0;
+  bool FNameEndsPath = true;
+};
+
+// Folder strings shared by the records of one load, for loaders that meet paths in any order
+// (the play list reader, dropped files). Use one pool per load: it only holds references, so
+// dropping it frees nothing a record uses.
+//   TMp3PathPool pool;
+//   for (...) AddRecord(pool.MakePlayer(id, path, name, size, time, 0, 0));
+// A folder scan needs no pool, only one folder string for all the files of a folder:
+//   const QString folder = dir + u'/';
+//   for (...) std::make_shared<TMp3Player>(id, folder, file, file, size, time, 0, 0);
+class TMp3PathPool {
+ public:
+  // The folder part of Path (through its last '/'; empty when there is none), the same string
+  // for every path of that folder. Always a prefix of Path.
+  QString Folder(QStringView Path);
+  // A record as the 7-argument constructor makes it, its folder string taken from the pool.
+  TMp3PlayerPtr MakePlayer(int _Mp3ID, const QString& _Mp3Path, QString _Mp3Name, QString _Mp3Size,
+                           QString _Mp3Time, int _Mp3State, std::int64_t _Mp3TotalTime);
+
+ private:
+  QString Shared(QStringView folder);
+
+  // Each key views the text of its own value.
+  QHash<QStringView, QString> FFolders;
+  QString FLast;
 };
 
 class TMp3Settings : public TMp3Session {

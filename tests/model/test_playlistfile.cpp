@@ -144,6 +144,47 @@ TEST_F(PlayListFile, PathsOfAnyLengthAndScriptRoundTrip) {
   }
 }
 
+TEST_F(PlayListFile, ReadRecordsHoldWholeValuesDecodedAndShareFolders) {
+  // Non-UTF-8 bytes are Windows-1252 here.
+  const QString longFolder = QStringLiteral("/") + QString(70000, QLatin1Char('f'));
+  const struct {
+    QByteArray fileName, onlyName;
+    QString path, name;
+  } cases[] = {
+      {"/m/a/1.mp3", "1.mp3", QStringLiteral("/m/a/1.mp3"), QStringLiteral("1.mp3")},
+      {"/m/b/1.mp3", "1.mp3", QStringLiteral("/m/b/1.mp3"), QStringLiteral("1.mp3")},
+      {"/m/a/2.mp3", "Two", QStringLiteral("/m/a/2.mp3"), QStringLiteral("Two")},
+      {"/m/a/3.mp3", "3.mp3", QStringLiteral("/m/a/3.mp3"), QStringLiteral("3.mp3")},
+      {"/\xd0\xbc/1.mp3", "1.mp3", QStringLiteral("/м/1.mp3"), QStringLiteral("1.mp3")},
+      {"/\xd0\xbc/2.mp3", "2.mp3", QStringLiteral("/м/2.mp3"), QStringLiteral("2.mp3")},
+      {"/caf\xe9/1.mp3", "1.mp3", QStringLiteral("/café/1.mp3"), QStringLiteral("1.mp3")},
+      // Equal texts from different encodings; equal bytes that read differently.
+      {"/m/\xe9.mp3", "\xc3\xa9.mp3", QStringLiteral("/m/é.mp3"), QStringLiteral("é.mp3")},
+      {"/\xe9/\xc3\xa9.mp3", "\xc3\xa9.mp3", QStringLiteral("/é/Ã©.mp3"), QStringLiteral("é.mp3")},
+      {"http://host/x", "x", QStringLiteral("http://host/x"), QStringLiteral("x")},
+      {"a.mp3", "a.mp3", QStringLiteral("a.mp3"), QStringLiteral("a.mp3")},
+      // Longer paths are cut to the most a path may hold.
+      {longFolder.toLatin1() + "/a.mp3", "a.mp3", longFolder.left(1 << 16),
+       QStringLiteral("a.mp3")},
+  };
+  QByteArray text = "[PlayList]\nCount=" + QByteArray::number(std::size(cases)) + "\n";
+  for (size_t i = 0; i < std::size(cases); ++i)
+    text += "[" + QByteArray::number(i) + "PlayList]\nFileName=" + cases[i].fileName +
+            "\nOnlyName=" + cases[i].onlyName + "\n";
+  WriteText(Path("list.DAT"), text);
+  const auto records = Read(Path("list.DAT"));
+  ASSERT_EQ(records.size(), std::size(cases));
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    EXPECT_EQ(records[i]->Mp3Path(), cases[i].path) << i;
+    EXPECT_EQ(records[i]->Mp3Name(), cases[i].name) << i;
+  }
+  const auto Data = [&](int i) { return records[i]->Mp3Folder().constData(); };
+  EXPECT_EQ(Data(0), Data(3)) << "a folder met again after another one";
+  EXPECT_NE(Data(0), Data(1));
+  EXPECT_EQ(Data(4), Data(5)) << "folders that are not ASCII";
+  EXPECT_EQ(records[2]->Mp3Folder(), QStringLiteral("/m/a/"));
+}
+
 TEST_F(PlayListFile, DuplicateTestIsExactAndFollowsTheFileAsLastSaved) {
   FillCache({QStringLiteral("/m/Song.mp3")});
   Mp3Session->Mp3Seetings().SavePlayList(Path("list.DAT"));

@@ -85,6 +85,101 @@ TEST(Session, SettingsObjectIsMadeOnceAndResetKeepsColourVolumeAndEvents) {
   EXPECT_TRUE(static_cast<bool>(settings.OnLoadProgress()));
 }
 
+// The path's folder as the program defines it: through the last '/', empty without one.
+QString FolderOf(const QString& path) {
+  return path.left(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+TEST(TrackRecord, PathAndNameRoundTripAndSettingOneKeepsTheOther) {
+  const struct {
+    const char* path;
+    const char* name;
+  } cases[] = {
+      {"/home/user/Music/Artist/Album 1/01 - Song.mp3", "01 - Song.mp3"},
+      {"/a.mp3", "a.mp3"},
+      {"a.mp3", "a.mp3"},
+      {"http://host/x", "x"},
+      {"http://host/x", "Radio X"},
+      {"http://radio.invalid:8000/", "Radio"},
+      {"/m/dir/", ""},
+      {"/m/dir/", "dir"},
+      {"/m//a.mp3", "a.mp3"},
+      {"/m/Xa.mp3", "a.mp3"},  // the path ends with the name, but not after a '/'
+      {"/m/a.mp3", "Song A"},
+      {"/m/a.mp3", "m/a.mp3"},  // the path ends with the name, but the name holds a '/'
+      {"/m/a.mp3", "/m/a.mp3"},
+      {"/m/a.mp3", ""},
+      {"", "x"},
+      {"", ""},
+      {"/музика/Песен.mp3", "Песен.mp3"},
+  };
+  const QString otherPath = QStringLiteral("/other/folder/b.mp3");
+  const QString otherName = QStringLiteral("Other name");
+  for (const auto& c : cases) {
+    const QString path = QString::fromUtf8(c.path), name = QString::fromUtf8(c.name);
+    const std::string where = std::string(c.path) + " | " + c.name;
+    TMp3PathPool pool;
+    std::vector<TMp3PlayerPtr> made = {
+        std::make_shared<TMp3Player>(1, path, name, QString(), QString(), 0, 0),
+        pool.MakePlayer(1, path, name, QString(), QString(), 0, 0)};
+    // The two-part constructor gives the same path wherever the caller splits it.
+    for (qsizetype cut = 0; cut <= path.size(); ++cut)
+      made.push_back(std::make_shared<TMp3Player>(1, path.left(cut), QStringView(path).sliced(cut),
+                                                  name, QString(), QString(), 0, 0));
+    for (const auto& mp3 : made) {
+      EXPECT_EQ(mp3->Mp3Path(), path) << where;
+      EXPECT_EQ(mp3->Mp3Name(), name) << where;
+      EXPECT_EQ(mp3->Mp3Folder(), FolderOf(path)) << where;
+
+      mp3->SetMp3Name(otherName);
+      EXPECT_EQ(mp3->Mp3Path(), path) << where;
+      EXPECT_EQ(mp3->Mp3Folder(), FolderOf(path)) << where;
+      mp3->SetMp3Path(otherPath);
+      EXPECT_EQ(mp3->Mp3Name(), otherName) << where;
+      EXPECT_EQ(mp3->Mp3Folder(), FolderOf(otherPath)) << where;
+      mp3->SetMp3Path(path);
+      mp3->SetMp3Name(name);
+      EXPECT_EQ(mp3->Mp3Path(), path) << where;
+      EXPECT_EQ(mp3->Mp3Name(), name) << where;
+      mp3->SetMp3Path(otherPath);
+      EXPECT_EQ(mp3->Mp3Name(), name) << where;
+      EXPECT_EQ(mp3->Mp3Path(), otherPath) << where;
+    }
+  }
+  TMp3Player empty;
+  EXPECT_TRUE(empty.Mp3Path().isEmpty());
+  empty.SetMp3Path(QStringLiteral("/m/a.mp3"));
+  EXPECT_EQ(empty.Mp3Path(), QStringLiteral("/m/a.mp3"));
+  EXPECT_TRUE(empty.Mp3Name().isEmpty());
+}
+
+TEST(TrackRecord, RecordsOfOneFolderShareTheFolderText) {
+  const auto Data = [](const TMp3PlayerPtr& mp3) { return mp3->Mp3Folder().constData(); };
+  TMp3PathPool pool;
+  const QString a1 = QStringLiteral("/m/a/1.mp3"), b1 = QStringLiteral("/m/b/1.mp3");
+  const auto first = pool.MakePlayer(0, a1, QStringLiteral("1.mp3"), {}, {}, 0, 0);
+  const auto other = pool.MakePlayer(1, b1, QStringLiteral("1.mp3"), {}, {}, 0, 0);
+  // Back to a folder met before, not the last one.
+  const auto second =
+      pool.MakePlayer(2, QStringLiteral("/m/a/2.mp3"), QStringLiteral("2.mp3"), {}, {}, 0, 0);
+  EXPECT_EQ(Data(first), Data(second));
+  EXPECT_NE(Data(first), Data(other));
+  EXPECT_EQ(pool.Folder(QStringLiteral("/m/a/x.mp3")).constData(), Data(first));
+  EXPECT_EQ(pool.Folder(QStringLiteral("/m/a/x.mp3")), QStringLiteral("/m/a/"));
+  EXPECT_TRUE(pool.Folder(QStringLiteral("x.mp3")).isEmpty());
+
+  // A folder string handed to the two-part constructor is kept as it is.
+  const QString folder = QStringLiteral("/scan/dir/");
+  const auto scanned = std::make_shared<TMp3Player>(3, folder, u"s.mp3", QStringLiteral("s.mp3"),
+                                                    QString(), QString(), 0, 0);
+  EXPECT_EQ(Data(scanned), folder.constData());
+  // Setting what a record already holds must not unshare it.
+  scanned->SetMp3Name(QStringLiteral("s.mp3"));
+  scanned->SetMp3Path(QStringLiteral("/scan/dir/s.mp3"));
+  EXPECT_EQ(Data(scanned), folder.constData());
+  EXPECT_EQ(scanned->Mp3Path(), QStringLiteral("/scan/dir/s.mp3"));
+}
+
 TEST(Session, LongPathNameReturnsThePathUnchanged) {
   for (const char* path : {"/no/such/file.mp3", "http://radio.invalid/stream", ""})
     EXPECT_EQ(TMp3Session::GetLongPathName(QLatin1String(path)), QLatin1String(path));
