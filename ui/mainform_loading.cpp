@@ -65,6 +65,8 @@ void TMainForm::ScanFolder(const QString& dir) {
   const QString saved = MainPlayListFile();
   if (CurrMp3) FNewID = Mp3Session->GetNextID(saved);
   TPendingEvents pending;
+  // One folder string for all tracks of the folder: their records share it.
+  const QString folder = dir.endsWith(QLatin1Char('/')) ? dir : dir + QLatin1Char('/');
   for (const platform::DirEntry& entry : entries) {
     if (entry.attributes & ~kOrdinaryAttributes) {
       ++FNewID;
@@ -73,8 +75,8 @@ void TMainForm::ScanFolder(const QString& dir) {
     const QString full = platform::joinPath(dir, entry.name);
     if (CurrMp3 && Mp3Session->GetMp3ByName(saved, full)) continue;
     // The search has just looked the entry up; its size is the one a second look-up would give.
-    CurrMp3 = std::make_shared<TMp3Player>(FNewID, full, entry.name, SizeText(entry.size),
-                                           QString(), 0, 0);
+    CurrMp3 = std::make_shared<TMp3Player>(FNewID, folder, entry.name, entry.name,
+                                           SizeText(entry.size), QString(), 0, 0);
     AppendRow(CurrMp3);
     Mp3Session->AddToCash(CurrMp3);
     pending.Process();
