@@ -58,12 +58,10 @@ class ScriptedDialogs final : public TDialogs {
       ADD_FAILURE() << "unexpected dialog: " << question.toStdString();
       return std::nullopt;
     }
-    Answer answer = answers.front();
+    const Answer answer = std::move(answers.front());
     answers.pop_front();
-    if (!std::holds_alternative<T>(answer)) {
-      ADD_FAILURE() << "dialog " << question.toStdString() << " got an answer of another kind";
-      return std::nullopt;
-    }
-    return std::get<T>(answer);
+    if (const T* value = std::get_if<T>(&answer)) return *value;
+    ADD_FAILURE() << "dialog " << question.toStdString() << " got an answer of another kind";
+    return std::nullopt;
   }
 };
