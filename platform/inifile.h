@@ -3,16 +3,20 @@
 // section and key names match without regard to case, a missing file, section or key yields
 // the caller's default, integers are decimal or hexadecimal after "$" or "0x", a string comes
 // back with at most kMaxValueChars characters unless the caller asks for more, writing a key
-// replaces its value in place, a new key goes to the end of its section and a new section to
-// the end of the file.
+// replaces its value in place, a new key goes after the last key line of its section and a new
+// section to the end of the file. Every other line, comments and stray text included, is kept
+// byte for byte.
 //
 // Threading: an IniFile object belongs to the thread that made it. The process-wide cache of
 // parsed files is guarded by its own mutex, so IniFile objects on different threads are safe.
 //
 // Reads are served from a parsed copy that is checked against the file's identity (device,
-// inode, size, modification time), so every new IniFile sees the file as it is now while an
-// unchanged file is parsed only once. Writes are collected in the object and committed at once
-// by commit(): a temporary file in the same folder, flushed to disk, renamed over the target.
+// inode, size, modification and change times), so every new IniFile sees the file as it is now
+// while an unchanged file is parsed only once. Writes are collected in the object and committed
+// at once by commit(): a temporary file in the same folder, flushed to disk, renamed over the
+// target.
+//
+// Cost: opening a section is a hash look-up; finding a key walks the lines of its section.
 #include <QString>
 #include <QStringView>
 
@@ -52,7 +56,8 @@ class IniFile {
 
   const QString& path() const { return path_; }
 
-  // Section and key names are given as UTF-8; every caller in the program uses ASCII names.
+  // Section and key names are given as UTF-8 and have blanks at their ends trimmed; every caller
+  // in the program uses ASCII names.
   QString readString(std::string_view section, std::string_view key, const QString& def,
                      int maxChars = kMaxValueChars) const;
   int readInteger(std::string_view section, std::string_view key, int def) const;
@@ -67,17 +72,24 @@ class IniFile {
                    QString* values, int maxChars = kMaxValueChars) const;
   void writeStrings(std::string_view section, std::initializer_list<KeyValue> values);
   // The stored bytes of several keys, without enclosing quotes and not decoded; a missing key
-  // gives a null view. The views stay valid while this object lives and is not written to.
+  // gives a null view. The views stay valid until this object is written to, committed or gone.
   void readRawStrings(std::string_view section, std::initializer_list<std::string_view> keys,
                       std::string_view* values) const;
   bool fileExists() const;
 
-  // Collected in memory; nothing touches the disk until commit().
+  // Collected in memory; nothing touches the disk until commit(). Values are stored as UTF-8 on
+  // one line, so a CR or LF in a value is stored (and read back) as a blank. Writing the value
+  // a key already reads as changes nothing. A name that could not be read back as written (a
+  // section name holding ']' or a line break, a key that is empty, starts with '[' or holds '='
+  // or a line break) throws std::invalid_argument and changes nothing.
   void writeString(std::string_view section, std::string_view key, const QString& value);
   void writeInteger(std::string_view section, std::string_view key, int value);
 
-  // Writes the collected changes atomically; does nothing when nothing changed.
-  // Throws IniWriteError and leaves the old file whole when the file cannot be written.
+  // Writes the collected changes atomically; does nothing when nothing changed. When another
+  // writer replaced the file since this object read it, the keys written here are applied to
+  // that version, so neither writer's changes are lost. Throws IniWriteError and leaves the old
+  // file whole when the file cannot be written, or when it exists but could not be read (its
+  // content would be lost); the changes stay collected for another try.
   void commit();
 
   // The parsed copy behind the reads, shared with every IniFile that saw the same file state.

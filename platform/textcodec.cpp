@@ -1,6 +1,8 @@
 #include "platform/textcodec.h"
 
 #include <atomic>
+#include <cstdint>
+#include <cstring>
 
 namespace platform {
 namespace {
@@ -46,15 +48,23 @@ AnsiCodePage ansiCodePage() {
   return currentPage.load();
 }
 
-bool isValidUtf8(std::string_view bytes) {
-  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-  const auto* end = p + bytes.size();
-  while (p < end) {
+namespace {
+
+// The first byte at or after `p` that is not ASCII, or `end`.
+const unsigned char* SkipAscii(const unsigned char* p, const unsigned char* end) {
+  while (end - p >= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    if (word & 0x8080808080808080ULL) break;
+    p += 8;
+  }
+  while (p < end && *p < 0x80) ++p;
+  return p;
+}
+
+bool ValidFrom(const unsigned char* p, const unsigned char* end) {
+  while ((p = SkipAscii(p, end)) < end) {
     const unsigned char c = *p;
-    if (c < 0x80) {
-      ++p;
-      continue;
-    }
     int extra;
     char32_t min, cp;
     if ((c & 0xE0) == 0xC0) {
@@ -71,10 +81,18 @@ bool isValidUtf8(std::string_view bytes) {
       if ((p[i] & 0xC0) != 0x80) return false;
       cp = (cp << 6) | (p[i] & 0x3F);
     }
+    // Overlong forms, surrogates and code points past Unicode's end are not UTF-8.
     if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
     p += extra + 1;
   }
   return true;
+}
+
+}  // namespace
+
+bool isValidUtf8(std::string_view bytes) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  return ValidFrom(p, p + bytes.size());
 }
 
 QString decodeAnsi(std::string_view bytes, AnsiCodePage page) {
@@ -89,11 +107,12 @@ QString decodeAnsi(std::string_view bytes, AnsiCodePage page) {
 }
 
 QString decodeText(std::string_view bytes) {
-  bool ascii = true;
-  for (const char c : bytes) ascii &= static_cast<unsigned char>(c) < 0x80;
-  if (ascii) return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
-  if (isValidUtf8(bytes))
-    return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+  const auto* begin = reinterpret_cast<const unsigned char*>(bytes.data());
+  const auto* end = begin + bytes.size();
+  const auto* firstHigh = SkipAscii(begin, end);
+  const auto size = static_cast<qsizetype>(bytes.size());
+  if (firstHigh == end) return QString::fromLatin1(bytes.data(), size);
+  if (ValidFrom(firstHigh, end)) return QString::fromUtf8(bytes.data(), size);
   return decodeAnsi(bytes, ansiCodePage());
 }
 

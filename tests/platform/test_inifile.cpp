@@ -3,7 +3,13 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include <utime.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <algorithm>
+#include <chrono>
+#include <random>
+#include <thread>
 
 #include "platform/inifile.h"
 #include "platform/textcodec.h"
@@ -64,6 +70,14 @@ TEST_F(Ini, ReadsAsTheProfileFunctionsDo) {
       {"overflow", "[S]\nk=2147483648\n", "S", "k", "2147483648", -7},
       {"lowest int", "[S]\nk=-2147483648\n", "S", "k", "-2147483648", INT_MIN},
       {"too many hex digits", "[S]\nk=$123456789\n", "S", "k", "$123456789", -7},
+      {"header with a comment", "[S] ; note\nk=3\n", "S", "k", "3", 3},
+      {"header without its bracket", "[S\nk=3\n", "S", "k", "3", 3},
+      {"line without '=' is no key", "[S]\nk\nk=4\n", "S", "k", "4", 4},
+      {"'[' inside a value starts no section", "[S]\nk=[T]\n[T]\nk=5\n", "T", "k", "5", 5},
+      {"Cyrillic names ignore case", "[Песни]\nКлюч=6\n", "пЕСНИ", "КЛЮЧ", "6", 6},
+      // Reached through the index, not the neighbour of the last section found: the index must
+      // hash the folded name, since the Kelvin sign folds to 'k'.
+      {"names fold as Unicode", "[a]\n[b]\n[\u212A]\nx=7\n", "k", "x", "7", 7},
       {"2047 characters at most", "[S]\nk=" + longValue + "\n", "S", "k", nullptr, -7},
   };
   for (const auto& c : cases) {
@@ -114,6 +128,45 @@ TEST_F(Ini, WritesChangeOnlyWhatTheyName) {
       {"blanks kept by quotes", {}, {{"S", "k", " a "}}, "[S]\nk=\" a \"\n"},
       {"quotes kept by quotes", {}, {{"S", "k", "\"q\""}}, "[S]\nk=\"\"q\"\"\n"},
       {"line breaks become blanks", {}, {{"S", "k", "a\nb"}}, "[S]\nk=a b\n"},
+      {"byte order mark kept",
+       "\xEF\xBB\xBF[S]\nk=1\n",
+       {{"S", "k", "2"}},
+       "\xEF\xBB\xBF[S]\nk=2\n"},
+      {"missing last line feed kept",
+       "[S]\nk=1\n[T]\nx=1",
+       {{"S", "k", "2"}},
+       "[S]\nk=2\n[T]\nx=1"},
+      {"key after a last line without line feed", "[S]\nk=1", {{"S", "j", "2"}}, "[S]\nk=1\nj=2\n"},
+      {"section after a last line without line feed",
+       "[S]\nk=1",
+       {{"T", "j", "2"}},
+       "[S]\nk=1\n[T]\nj=2\n"},
+      {"key under a header that ends the file", "[S]", {{"S", "k", "1"}}, "[S]\nk=1\n"},
+      {"new key after the last key line, before a comment",
+       "[S]\na=1\n; about T\n[T]\n",
+       {{"S", "b", "2"}},
+       "[S]\na=1\nb=2\n; about T\n[T]\n"},
+      {"first key of a section right after its header",
+       "[S]\n; note\n[T]\n",
+       {{"S", "k", "v"}},
+       "[S]\nk=v\n; note\n[T]\n"},
+      {"the first of duplicate keys changes",
+       "[S]\nk=1\nk=2\n",
+       {{"S", "K", "9"}},
+       "[S]\nk=9\nk=2\n"},
+      {"quoted value read the same is left alone",
+       "[S]\nk='v'\n",
+       {{"S", "k", "v"}},
+       "[S]\nk='v'\n"},
+      {"lines grow and shrink in place",
+       "[S]\na=1\nb=22\nc=3\n[T]\nd=4\n",
+       {{"S", "a", "longer value"},
+        {"S", "c", ""},
+        {"S", "b", "2"},
+        {"T", "d", "5"},
+        {"S", "e", "6"}},
+       "[S]\na=longer value\nb=2\nc=\ne=6\n[T]\nd=5\n"},
+      {"names are trimmed", {}, {{" S ", " k ", "v"}, {"s", "K", "w"}}, "[S]\nk=w\n"},
   };
   for (const auto& c : cases) {
     QFile::remove(Path());
@@ -149,6 +202,29 @@ TEST_F(Ini, ValuesRoundTripWhateverTheirText) {
   i = 0;
   for (const QString& value : values)
     EXPECT_EQ(reader.readString("S", std::to_string(i++), QStringLiteral("def"), 1 << 16), value);
+}
+
+TEST_F(Ini, NamesThatCannotBeStoredAreRefused) {
+  Write("[S]\nk=1\n");
+  IniFile ini(Path());
+  for (const char* section : {"S]", "S\n[T", "S\rT"})
+    EXPECT_THROW(ini.writeString(section, "k", QStringLiteral("v")), std::invalid_argument)
+        << section;
+  for (const char* key : {"", "  ", "a=b", "[k", "a\nb", "a\rb"}) {
+    EXPECT_THROW(ini.writeString("S", key, QStringLiteral("v")), std::invalid_argument) << key;
+    EXPECT_THROW(ini.writeStrings("S", {{"ok", u"v"}, {key, u"v"}}), std::invalid_argument)
+        << "a batch with one bad key writes none of it: " << key;
+  }
+  ini.commit();
+  EXPECT_EQ(Read(), "[S]\nk=1\n");
+}
+
+TEST_F(Ini, LongValuesAreCutWithoutSplittingACharacter) {
+  Write(QStringLiteral("[S]\nk=a🎵b\n").toUtf8());
+  const IniFile ini(Path());
+  EXPECT_EQ(ini.readString("S", "k", {}, 2), QStringLiteral("a"));
+  EXPECT_EQ(ini.readString("S", "k", {}, 3), QStringLiteral("a🎵"));
+  EXPECT_EQ(ini.readString("S", "k", {}, 0), QString());
 }
 
 TEST_F(Ini, EightBitFilesReadInTheCurrentCodePage) {
@@ -190,19 +266,20 @@ TEST_F(Ini, EveryReaderSeesTheFileAsItIsNow) {
   EXPECT_EQ(first.readString("S", "k", {}), QStringLiteral("aaa"));
   EXPECT_EQ(IniFile(Path()).snapshot(), first.snapshot()) << "an unchanged file is parsed once";
 
-  // Another program rewrites it with the same size within the same second.
-  struct stat before {};
-  ASSERT_EQ(::stat(QFile::encodeName(Path()).constData(), &before), 0);
+  // Another program rewrites it in place at once: same size, very likely the same time stamp.
   Write("[S]\nk=bbb\n");
   EXPECT_EQ(IniFile(Path()).readString("S", "k", {}), QStringLiteral("bbb"));
 
-  // A rewrite that even keeps the modification time is still seen: the file is a new inode
-  // when replaced, and its size differs here.
-  Write("[S]\nk=cccc\n");
-  struct utimbuf times {};
-  times.actime = times.modtime = before.st_mtime;
-  ::utime(QFile::encodeName(Path()).constData(), &times);
-  EXPECT_EQ(IniFile(Path()).readString("S", "k", {}), QStringLiteral("cccc"));
+  // A rewrite in place with the same size that sets the modification time back: only the
+  // change time tells. The pause lets the first read count as settled.
+  const QByteArray native = QFile::encodeName(Path());
+  const struct timespec old[2] = {{1600000000, 0}, {1600000000, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, native.constData(), old, 0), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(IniFile(Path()).readString("S", "k", {}), QStringLiteral("bbb"));
+  Write("[S]\nk=ccc\n");
+  ASSERT_EQ(::utimensat(AT_FDCWD, native.constData(), old, 0), 0);
+  EXPECT_EQ(IniFile(Path()).readString("S", "k", {}), QStringLiteral("ccc"));
 
   // Our own commit is seen by the next reader, and the writer reads its own writes.
   IniFile writer(Path());
@@ -211,7 +288,9 @@ TEST_F(Ini, EveryReaderSeesTheFileAsItIsNow) {
   EXPECT_EQ(IniFile(Path()).readInteger("S", "n", 0), 0) << "nothing is written before commit";
   writer.commit();
   EXPECT_EQ(IniFile(Path()).readInteger("S", "n", 0), 5);
-  EXPECT_EQ(IniFile(Path()).readString("S", "k", {}), QStringLiteral("cccc"));
+  EXPECT_EQ(IniFile(Path()).readString("S", "k", {}), QStringLiteral("ccc"));
+  EXPECT_EQ(IniFile(Path()).snapshot(), writer.snapshot())
+      << "the written document is the one the next reader gets";
   QFile::remove(Path());
   EXPECT_EQ(IniFile(Path()).readInteger("S", "n", 0), 0) << "a removed file reads as missing";
 }
@@ -240,6 +319,87 @@ TEST_F(Ini, BatchedReadsAndWritesMatchSingleOnes) {
   EXPECT_EQ(values[0], QStringLiteral("4"));
   EXPECT_TRUE(values[1].isNull());
   EXPECT_EQ(values[2], QStringLiteral("1"));
+
+  Write("[T]\na=\"x\"\nb=\n");
+  std::string_view raw[3];
+  IniFile(Path()).readRawStrings("T", {"b", "missing", "a"}, raw);
+  EXPECT_TRUE(raw[0].empty());
+  EXPECT_NE(raw[0].data(), nullptr) << "an empty value is not a missing one";
+  EXPECT_EQ(raw[1].data(), nullptr);
+  EXPECT_EQ(raw[2], "x");
+}
+
+// A committed document is reused by later readers without parsing; it must answer exactly as
+// a parse of the written file does, for every section, in any order.
+TEST_F(Ini, ManySectionsReadTheSameWrittenOrParsed) {
+  constexpr int kSections = 3000;
+  Write("; list\n[Head]\nCount=0\n");
+  {
+    IniFile writer(Path());
+    for (int i = 0; i < kSections; ++i) {
+      const std::string section = std::to_string(i) + "Track";
+      writer.writeStrings(section,
+                          {{"Name", QString::number(i)}, {"Twice", QString::number(2 * i)}});
+    }
+    writer.writeInteger("head", "Count", kSections);
+    writer.commit();
+  }
+  std::vector<int> order(kSections);
+  for (int i = 0; i < kSections; ++i) order[i] = i;
+  std::shuffle(order.begin(), order.end(), std::mt19937(7));
+  const auto check = [&](const IniFile& ini, const char* how) {
+    EXPECT_EQ(ini.readInteger("Head", "count", 0), kSections) << how;
+    int wrong = 0;
+    for (const int i : order) {
+      const std::string section = std::to_string(i) + "TRACK";
+      wrong += ini.readInteger(section, "name", -1) != i;
+      wrong += ini.readInteger(section, "twice", -1) != 2 * i;
+    }
+    EXPECT_EQ(wrong, 0) << how;
+    EXPECT_FALSE(ini.sectionExists(std::to_string(kSections) + "Track")) << how;
+  };
+  check(IniFile(Path()), "as written");
+  // A new change time makes the next reader parse the file.
+  ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(Path()).constData(), nullptr, 0), 0);
+  const IniFile parsed(Path());
+  check(parsed, "as parsed");
+  EXPECT_TRUE(Read().startsWith("; list\n[Head]\nCount=3000\n[0Track]\nName=0\nTwice=0\n"));
+}
+
+TEST_F(Ini, CommitKeepsWhatAnotherWriterWroteMeanwhile) {
+  Write("[S]\na=1\nb=2\n");
+  IniFile first(Path());
+  IniFile second(Path());
+  first.writeString("S", "a", QStringLiteral("first"));
+  first.writeString("New", "k", QStringLiteral("first"));
+  second.writeString("S", "b", QStringLiteral("second"));
+  second.writeString("New", "j", QStringLiteral("second"));
+  second.writeString("S", "c", QStringLiteral("second"));
+  first.commit();
+  second.commit();
+  EXPECT_EQ(Read(), "[S]\na=first\nb=second\nc=second\n[New]\nk=first\nj=second\n");
+  EXPECT_EQ(second.readString("S", "a", {}), QStringLiteral("first"))
+      << "after its commit the writer reads the file as written";
+
+  // Another program replaces the file; our pending change goes onto its version.
+  IniFile third(Path());
+  third.writeString("S", "b", QStringLiteral("third"));
+  Write("[Other]\nx=1\n[S]\nb=2\n");
+  third.commit();
+  EXPECT_EQ(Read(), "[Other]\nx=1\n[S]\nb=third\n");
+}
+
+TEST_F(Ini, AFileThatCannotBeReadIsNeverReplaced) {
+  // Not a regular file: reading it could block, and replacing it would lose it.
+  ASSERT_EQ(::mkfifo(QFile::encodeName(Path()).constData(), 0600), 0);
+  IniFile ini(Path());
+  EXPECT_TRUE(ini.fileExists());
+  EXPECT_EQ(ini.readString("S", "k", QStringLiteral("def")), QStringLiteral("def"));
+  ini.writeString("S", "k", QStringLiteral("v"));
+  EXPECT_THROW(ini.commit(), platform::IniWriteError);
+  struct stat st {};
+  ASSERT_EQ(::stat(QFile::encodeName(Path()).constData(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
 }  // namespace
