@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <string>
 
@@ -27,27 +28,59 @@ bool WriteAll(int fd, std::string_view content) {
   return true;
 }
 
+// The file a path names: a symbolic link is written through, so the link stays a link.
+std::string Target(const QString& path) {
+  std::string target = QFile::encodeName(path).toStdString();
+  struct stat st {};
+  if (::lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    if (char* real = ::realpath(target.c_str(), nullptr)) {
+      target = real;
+      std::free(real);
+    }
+  }
+  return target;
+}
+
+// A hidden name next to the target for the temporary, short enough for any file name limit: the
+// target's own name is cut (at a character boundary) when it is long.
+std::string TemporaryName(const std::string& target) {
+  const std::size_t slash = target.rfind('/');
+  const std::string folder =
+      slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+  constexpr std::size_t kKept = NAME_MAX - 16;
+  if (name.size() > kKept) {
+    std::size_t cut = kKept;
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+    name.resize(cut);
+  }
+  return folder + "." + name + ".XXXXXX";
+}
+
 }  // namespace
 
 bool writeFileAtomically(const QString& path, std::string_view content) {
-  const QByteArray target = QFile::encodeName(path);
-  const qsizetype slash = target.lastIndexOf('/');
-  const QByteArray folder = slash < 0 ? QByteArray() : target.left(slash + 1);
-  const QByteArray name = slash < 0 ? target : target.mid(slash + 1);
-  std::string temp = (folder + "." + name + ".XXXXXX").toStdString();
+  const std::string target = Target(path);
+  std::string temp = TemporaryName(target);
 
   const int fd = ::mkstemp(temp.data());
   if (fd < 0) return false;
   int savedErrno = 0;
   struct stat old {};
-  const mode_t mode = ::stat(target.constData(), &old) == 0 ? (old.st_mode & 07777) : 0600;
+  mode_t mode = 0600;
+  if (::stat(target.c_str(), &old) == 0) {
+    mode = old.st_mode & 0777;
+    // Best effort: only a privileged process may give the file back to another owner.
+    if (old.st_uid != ::geteuid() || old.st_gid != ::getegid())
+      (void)!::fchown(fd, old.st_uid, old.st_gid);
+  }
   bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, content) && ::fsync(fd) == 0;
   if (!ok) savedErrno = errno;
   if (::close(fd) != 0 && ok) {
     ok = false;
     savedErrno = errno;
   }
-  if (ok && ::rename(temp.c_str(), target.constData()) != 0) {
+  if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
     ok = false;
     savedErrno = errno;
   }

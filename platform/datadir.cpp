@@ -16,7 +16,12 @@ QString dataDirectory() {
   // Parents are ordinary folders; only our own folder is private.
   if (!QDir().mkpath(base)) return {};
   const QByteArray native = QFile::encodeName(dir);
-  if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST) return {};
+  if (::mkdir(native.constData(), 0700) == 0) {
+    // The umask may have taken bits we need; a folder we made is exactly private.
+    if (::chmod(native.constData(), 0700) != 0) return {};
+  } else if (errno != EEXIST) {
+    return {};
+  }
   struct stat st {};
   if (::stat(native.constData(), &st) != 0 || !S_ISDIR(st.st_mode)) return {};
   return dir + QLatin1Char('/');

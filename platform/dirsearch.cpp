@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
+#include <cerrno>
 #include <memory>
 
 namespace platform {
@@ -15,8 +16,9 @@ namespace {
 bool Matches(const QString& name, const QString& pattern) {
   if (pattern == QLatin1String("*") || pattern == QLatin1String("*.*")) return true;
   if (pattern.startsWith(QLatin1String("*."))) {
-    const QStringView ext = QStringView(pattern).mid(1);  // ".mp3"
-    return name.size() > ext.size() && name.endsWith(ext, Qt::CaseInsensitive);
+    // ".mp3" itself matches too: the '*' may stand for nothing.
+    const QStringView ext = QStringView(pattern).mid(1);
+    return name.endsWith(ext, Qt::CaseInsensitive);
   }
   return name.compare(pattern, Qt::CaseInsensitive) == 0;
 }
@@ -33,7 +35,14 @@ std::vector<DirEntry> findFiles(const QString& folder, const QString& pattern) {
     ::close(dirFd);
     return entries;
   }
-  while (const dirent* entry = ::readdir(dir.get())) {
+  for (;;) {
+    errno = 0;
+    const dirent* entry = ::readdir(dir.get());
+    if (!entry) {
+      // A listing cut short by an error would pass for the whole folder.
+      if (errno != 0) entries.clear();
+      break;
+    }
     const char* raw = entry->d_name;
     if (raw[0] == '.' && (raw[1] == 0 || (raw[1] == '.' && raw[2] == 0))) continue;
     const QString name = QFile::decodeName(raw);
@@ -42,13 +51,15 @@ std::vector<DirEntry> findFiles(const QString& folder, const QString& pattern) {
     // A vanished entry is left out, as it would be had the search started a moment later.
     if (::fstatat(dirFd, raw, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
     DirEntry found{name, 0, 0};
-    if (S_ISLNK(st.st_mode))
+    if (S_ISLNK(st.st_mode)) {
       found.attributes = faReparsePoint;
-    else if (S_ISDIR(st.st_mode))
+    } else if (S_ISDIR(st.st_mode)) {
       found.attributes = faDirectory;
-    else {
+    } else if (S_ISREG(st.st_mode)) {
       found.attributes = faArchive;
       found.size = static_cast<std::uint64_t>(st.st_size);
+    } else {
+      continue;
     }
     if (raw[0] == '.') found.attributes |= faHidden;
     if (!(st.st_mode & S_IWUSR)) found.attributes |= faReadOnly;

@@ -25,8 +25,9 @@ struct DirEntry {
 };
 
 // Entries of `folder` whose name matches `pattern` ("*" for all, "*.mp3": the extension without
-// regard to case), sorted by name compared without regard to case; "." and ".." are left out.
-// A folder that cannot be read yields no entries.
+// regard to case), sorted by name compared without regard to case; "." and ".." are left out,
+// and so are devices, pipes and sockets, whose opening could hang a caller. A folder that
+// cannot be read (or fails while it is read) yields no entries.
 std::vector<DirEntry> findFiles(const QString& folder, const QString& pattern);
 
 // Joins a folder and a name with one '/'; the folder keeps a trailing separator only as "/".

@@ -19,6 +19,7 @@ class SingleInstanceLock {
   // Frees the lock early (it is freed by the destructor anyway).
   void release();
 
+  // Empty when there is neither a runtime folder nor a data folder to hold it.
   static QString lockFilePath(const QString& name);
 
  private:

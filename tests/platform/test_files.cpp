@@ -2,11 +2,14 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 
 #include "platform/atomicfile.h"
 #include "platform/datadir.h"
@@ -35,6 +38,15 @@ TEST(TextCodec, DecodesUtf8OrTheEightBitCodePage) {
       {"UTF-8 surrogate is not UTF-8", "\xED\xA0\x80", AnsiCodePage::Windows1252,
        QStringLiteral("í\u00A0€")},
       {"truncated UTF-8", "a\xD0", AnsiCodePage::Windows1251, QStringLiteral("aР")},
+      {"bad byte after a long ASCII run", "abcdefghijklmnopq\xE9", AnsiCodePage::Windows1252,
+       QStringLiteral("abcdefghijklmnopqé")},
+      {"UTF-8 after a long ASCII run", "abcdefghijklmnopq\xC3\xA9", AnsiCodePage::Windows1251,
+       QStringLiteral("abcdefghijklmnopqé")},
+      {"lone continuation byte", "\xA9", AnsiCodePage::Windows1252, QStringLiteral("©")},
+      {"1251 undefined byte kept", "\x98\xB9", AnsiCodePage::Windows1251,
+       QString(QChar(0x98)) + QChar(0x2116)},
+      {"1252 undefined bytes kept", "\x8D\x8F\x90\x9D", AnsiCodePage::Windows1252,
+       QString(QChar(0x8D)) + QChar(0x8F) + QChar(0x90) + QChar(0x9D)},
   };
   for (const auto& c : cases) {
     setAnsiCodePage(c.page);
@@ -44,6 +56,10 @@ TEST(TextCodec, DecodesUtf8OrTheEightBitCodePage) {
   setAnsiCodePage(AnsiCodePage::Windows1252);
   EXPECT_TRUE(isValidUtf8("\xF0\x9F\x8E\xB5"));
   EXPECT_FALSE(isValidUtf8("\xF4\x90\x80\x80")) << "beyond U+10FFFF";
+  EXPECT_FALSE(isValidUtf8("\xF5\x80\x80\x80"));
+  EXPECT_FALSE(isValidUtf8("\xE0\x80\xAF")) << "overlong three-byte form";
+  EXPECT_FALSE(isValidUtf8("\xF0\x8F\xBF\xBF")) << "overlong four-byte form";
+  EXPECT_TRUE(isValidUtf8("\xF4\x8F\xBF\xBF")) << "U+10FFFF itself";
 }
 
 class Folder : public ::testing::Test {
@@ -68,8 +84,10 @@ TEST_F(Folder, SearchListsEntriesSortedWithAttributesAndNeverFollowsLinks) {
   ASSERT_TRUE(QDir().mkpath(At(QStringLiteral("Песни"))));
   // A link back to the folder itself: a scan that followed it would never end.
   ASSERT_TRUE(QFile::link(dir.path(), At(QStringLiteral("loop.mp3"))));
+  // A pipe would block whoever opened it to play it.
+  ASSERT_EQ(::mkfifo(QFile::encodeName(At(QStringLiteral("pipe.mp3"))).constData(), 0600), 0);
 
-  const auto mp3 = findFiles(dir.path(), QStringLiteral("*.mp3"));
+  const auto mp3 = findFiles(dir.path(), QStringLiteral("*.MP3"));
   std::vector<std::pair<QString, std::uint32_t>> got;
   for (const DirEntry& e : mp3) got.emplace_back(e.name, e.attributes);
   const std::vector<std::pair<QString, std::uint32_t>> expected = {
@@ -85,6 +103,9 @@ TEST_F(Folder, SearchListsEntriesSortedWithAttributesAndNeverFollowsLinks) {
   EXPECT_EQ(mp3[3].size, 0u) << "a folder's size is 0";
 
   EXPECT_EQ(findFiles(dir.path(), QStringLiteral("*")).size(), 8u);
+  MakeFile(QStringLiteral(".mp3"), 1);
+  EXPECT_EQ(findFiles(dir.path(), QStringLiteral("*.mp3"))[1].name, QStringLiteral(".mp3"))
+      << "the '*' may stand for nothing";
   EXPECT_TRUE(findFiles(At(QStringLiteral("missing")), QStringLiteral("*")).empty());
   EXPECT_TRUE(findFiles(At(QStringLiteral("b.mp3")), QStringLiteral("*")).empty());
 }
@@ -104,6 +125,15 @@ TEST_F(Folder, DataDirectoryIsPrivateAndEndsWithASeparator) {
   ASSERT_EQ(::stat(QFile::encodeName(data).constData(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
   EXPECT_EQ(dataDirectory(), data) << "an existing folder is kept";
+
+  // A umask that takes the owner's own bits must not leave an unusable folder.
+  qputenv("XDG_DATA_HOME", QFile::encodeName(At(QStringLiteral("strict"))));
+  const mode_t savedMask = ::umask(0277);
+  const QString strict = dataDirectory();
+  ::umask(savedMask);
+  ASSERT_FALSE(strict.isEmpty());
+  ASSERT_EQ(::stat(QFile::encodeName(strict).constData(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
 
   // A data home that cannot hold a folder gives no folder rather than a wrong one.
   MakeFile(QStringLiteral("notafolder"), 1);
@@ -133,6 +163,25 @@ TEST_F(Folder, AtomicWriteKeepsModeAndLeavesOldFileOnFailure) {
       << "no temporary file is left behind";
 }
 
+TEST_F(Folder, AtomicWriteTakesAnyNameAndWritesThroughLinks) {
+  const auto contentOf = [](const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+  };
+  // The longest name the file system takes: the temporary's name must still fit.
+  const QString longName = At(QString(255 - 4, QChar(u'я')).left(125) + QStringLiteral(".DAT"));
+  ASSERT_TRUE(writeFileAtomically(longName, "long")) << std::strerror(errno);
+  EXPECT_EQ(contentOf(longName), "long");
+
+  const QString real = At(QStringLiteral("real.DAT"));
+  const QString link = At(QStringLiteral("link.DAT"));
+  ASSERT_TRUE(writeFileAtomically(real, "old"));
+  ASSERT_TRUE(QFile::link(real, link));
+  ASSERT_TRUE(writeFileAtomically(link, "new"));
+  EXPECT_EQ(QFileInfo(link).symLinkTarget(), real) << "the link is still a link";
+  EXPECT_EQ(contentOf(real), "new");
+}
+
 TEST_F(Folder, OneLockHolderAtATimeAndACrashFreesTheLock) {
   const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
   qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.path()));
@@ -159,7 +208,26 @@ TEST_F(Folder, OneLockHolderAtATimeAndACrashFreesTheLock) {
   third.release();
   SingleInstanceLock fifth(name);
   EXPECT_FALSE(fifth.alreadyExists());
+  EXPECT_EQ(SingleInstanceLock::lockFilePath(QStringLiteral("../x")),
+            At(QStringLiteral(".._x.lock")))
+      << "a name never leads out of the folder";
   qputenv("XDG_RUNTIME_DIR", saved);
+}
+
+TEST_F(Folder, WithoutAFolderForTheLockTheProgramStillStarts) {
+  const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+  const QByteArray savedData = qgetenv("XDG_DATA_HOME");
+  MakeFile(QStringLiteral("file"), 1);
+  qunsetenv("XDG_RUNTIME_DIR");
+  qputenv("XDG_DATA_HOME", QFile::encodeName(At(QStringLiteral("file"))));
+  EXPECT_TRUE(SingleInstanceLock::lockFilePath(QStringLiteral("NoFolder")).isEmpty());
+  {
+    SingleInstanceLock lock(QStringLiteral("NoFolder"));
+    EXPECT_FALSE(lock.alreadyExists());
+  }
+  EXPECT_FALSE(QFile::exists(QStringLiteral("/NoFolder.lock"))) << "no lock file at the root";
+  qputenv("XDG_RUNTIME_DIR", savedRuntime);
+  qputenv("XDG_DATA_HOME", savedData);
 }
 
 }  // namespace
