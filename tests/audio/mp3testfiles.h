@@ -1,0 +1,25 @@
+#pragma once
+// One-second 440 Hz MP3 files of the kinds the player meets, made once per test process with
+// ffmpeg and lame in a temporary folder, and a reference length from decoding them whole.
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+
+namespace mp3test {
+
+// Names: "cbr" (128k, Info tag), "cbr_plain" (no tag, no ID3), "vbr_xing" (lame -V4),
+// "vbr_plain" (lame -V4 -t: no tag), "mono", "mpeg2" (22.05 kHz), "vbri" (a VBRI header frame
+// put in front of cbr_plain). Fails the test and returns an empty path if they cannot be made.
+QString File(const char* name);
+
+// A new file in the same folder with these bytes.
+QString WriteFile(const QString& name, const QByteArray& bytes);
+
+QByteArray ReadAll(const QString& path);
+
+// Milliseconds libmpg123 decodes from the file with its default settings (gapless where the
+// file says how); -1 if it cannot decode it.
+std::int64_t DecodedMs(const QString& path);
+
+}  // namespace mp3test
