@@ -10,6 +10,7 @@
 #include <random>
 #include <vector>
 
+#include "audio/mp3device.h"
 #include "audio/mp3length.h"
 #include "tests/audio/mp3testfiles.h"
 
@@ -109,6 +110,11 @@ TEST_P(Mp3BadInput, IsRefusedWithoutHanging) {
   TMp3Decoder decoder;
   EXPECT_EQ(decoder.Open(path), GetParam().error);
   EXPECT_FALSE(decoder.IsOpen());
+  TMp3Device device;
+  EXPECT_EQ(device.Open(path), GetParam().error);
+  EXPECT_EQ(device.Mode(), TMp3Mode::NotReady);
+  EXPECT_EQ(device.Play(), MP3_ERR_NOT_OPEN);
+  EXPECT_EQ(device.Position(&ms), MP3_ERR_NOT_OPEN);
 
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 }

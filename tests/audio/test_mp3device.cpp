@@ -1,0 +1,493 @@
+// The MP3 device against the real sound server: position, pause, seek, stop and the end of a
+// file as the player polls them, and what really comes out of the sink (recorded from the
+// monitor of the default sink, which the test server makes the null sink "velmo_null").
+//
+// Threading: the test body drives the device from the main thread. MonitorRecorder reads the
+// monitor on a thread of its own and appends to its sample buffer under its mutex; Stop joins
+// that thread before the samples are read.
+#include <gtest/gtest.h>
+#include <pulse/error.h>
+#include <pulse/simple.h>
+
+#include <QProcess>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "audio/mp3device.h"
+#include "tests/audio/mp3testfiles.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using mp3test::File;
+
+// An idle null sink renders up to two seconds ahead, so the first audio of a new stream can be
+// heard that much later; the device reports position 0 until then.
+constexpr auto kStartBound = 5s;
+constexpr auto kEndBound = 8s;
+constexpr int kRecordRate = 44100;
+
+std::int64_t Ms(Clock::duration d) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
+}
+
+std::int64_t PositionOf(const TMp3Device& device) {
+  std::int64_t ms = -1;
+  EXPECT_EQ(device.Position(&ms), MP3_OK);
+  return ms;
+}
+
+template <class Predicate>
+bool WaitUntil(Predicate predicate, Clock::duration timeout) {
+  const auto deadline = Clock::now() + timeout;
+  while (!predicate()) {
+    if (Clock::now() > deadline) return false;
+    std::this_thread::sleep_for(5ms);
+  }
+  return true;
+}
+
+QString Pactl(const QStringList& args, bool* ok) {
+  QProcess process;
+  process.start(QStringLiteral("pactl"), args);
+  *ok = process.waitForStarted(5000) && process.waitForFinished(5000) &&
+        process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+  if (!*ok) process.kill();
+  return QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
+}
+
+// Empty when a server answers, else what to do about it.
+QString ServerProblem() {
+  bool ok = false;
+  Pactl({QStringLiteral("info")}, &ok);
+  if (ok) return {};
+  return QStringLiteral(
+             "no PulseAudio server answers `pactl info` (PULSE_SERVER=%1, XDG_RUNTIME_DIR=%2). "
+             "These tests need one: export XDG_RUNTIME_DIR as scripts/run-tests.sh does and run "
+             "scripts/start-sound-server.sh.")
+      .arg(qEnvironmentVariable("PULSE_SERVER"), qEnvironmentVariable("XDG_RUNTIME_DIR"));
+}
+
+class Mp3DeviceTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { problem_ = new QString(ServerProblem()); }
+  static void TearDownTestSuite() {
+    delete problem_;
+    problem_ = nullptr;
+  }
+  void SetUp() override { ASSERT_TRUE(problem_->isEmpty()) << problem_->toStdString(); }
+
+  // Plays `device` from where it is and waits until the position has moved past `beyond`.
+  static void PlayUntilHeard(TMp3Device& device, std::int64_t beyond) {
+    ASSERT_EQ(device.Play(), MP3_OK);
+    ASSERT_TRUE(WaitUntil([&] { return PositionOf(device) > beyond; }, kStartBound))
+        << "playback did not start; position stays " << PositionOf(device);
+  }
+
+  static QString* problem_;
+};
+
+QString* Mp3DeviceTest::problem_ = nullptr;
+
+TEST_F(Mp3DeviceTest, PositionFollowsTheClockPauseHoldsItResumeGoesOn) {
+  TMp3Device device;
+  ASSERT_EQ(device.Open(File("cbr")), MP3_OK);
+  std::int64_t length = 0;
+  std::int64_t measured = 0;
+  ASSERT_EQ(device.Length(&length), MP3_OK);
+  ASSERT_EQ(MeasureMp3Length(File("cbr"), &measured), MP3_OK);
+  EXPECT_EQ(length, measured);
+  EXPECT_EQ(device.Mode(), TMp3Mode::Stopped);
+  EXPECT_EQ(PositionOf(device), 0);
+
+  PlayUntilHeard(device, 50);
+  EXPECT_EQ(device.Mode(), TMp3Mode::Playing);
+  const auto t1 = Clock::now();
+  const std::int64_t p1 = PositionOf(device);
+  std::this_thread::sleep_for(400ms);
+  const std::int64_t p2 = PositionOf(device);
+  EXPECT_NEAR(p2 - p1, Ms(Clock::now() - t1), 50);
+
+  ASSERT_EQ(device.Pause(), MP3_OK);
+  EXPECT_EQ(device.Mode(), TMp3Mode::Paused);
+  const std::int64_t paused = PositionOf(device);
+  EXPECT_GE(paused, p2);
+  EXPECT_LE(paused, p2 + 50);
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(PositionOf(device), paused);
+  EXPECT_EQ(device.Pause(), MP3_OK) << "pausing twice is harmless";
+
+  ASSERT_EQ(device.Resume(), MP3_OK);
+  EXPECT_EQ(device.Mode(), TMp3Mode::Playing);
+  ASSERT_TRUE(WaitUntil([&] { return PositionOf(device) > paused + 20; }, kStartBound));
+  const auto t3 = Clock::now();
+  const std::int64_t p3 = PositionOf(device);
+  EXPECT_LE(p3, paused + 70) << "resume skipped ahead";
+  std::this_thread::sleep_for(200ms);
+  EXPECT_NEAR(PositionOf(device) - p3, Ms(Clock::now() - t3), 50);
+  EXPECT_EQ(device.LastError(), MP3_OK);
+}
+
+// Seeking in each mode: the position is the new point at once, the mode does not change, and
+// playing (or playing on) continues from there.
+class Mp3DeviceSeek : public Mp3DeviceTest, public ::testing::WithParamInterface<TMp3Mode> {};
+
+TEST_P(Mp3DeviceSeek, MovesThePositionAndPlayingGoesOnFromThere) {
+  const TMp3Mode mode = GetParam();
+  TMp3Device device;
+  ASSERT_EQ(device.Open(File("cbr")), MP3_OK);
+  if (mode != TMp3Mode::Stopped) PlayUntilHeard(device, 50);
+  if (mode == TMp3Mode::Paused) {
+    ASSERT_EQ(device.Pause(), MP3_OK);
+  }
+
+  constexpr std::int64_t kTarget = 600;
+  ASSERT_EQ(device.Seek(kTarget), MP3_OK);
+  EXPECT_EQ(device.Mode(), mode);
+  const std::int64_t atOnce = PositionOf(device);
+  EXPECT_GE(atOnce, kTarget);
+  EXPECT_LE(atOnce, kTarget + 5);
+  if (mode != TMp3Mode::Playing) {
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(PositionOf(device), kTarget) << "only the position moves";
+    ASSERT_EQ(device.Play(), MP3_OK);
+  }
+  const auto started = Clock::now();
+  ASSERT_TRUE(WaitUntil([&] { return PositionOf(device) > kTarget + 100; }, kStartBound));
+  const std::int64_t later = PositionOf(device);
+  EXPECT_LE(later, kTarget + Ms(Clock::now() - started) + 50) << "did not go on from the seek";
+  EXPECT_EQ(device.Mode(), TMp3Mode::Playing);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, Mp3DeviceSeek,
+                         ::testing::Values(TMp3Mode::Stopped, TMp3Mode::Paused, TMp3Mode::Playing),
+                         [](const auto& info) {
+                           switch (info.param) {
+                             case TMp3Mode::Stopped:
+                               return std::string("Stopped");
+                             case TMp3Mode::Paused:
+                               return std::string("Paused");
+                             default:
+                               return std::string("Playing");
+                           }
+                         });
+
+TEST_F(Mp3DeviceTest, StopKeepsThePositionAndPlayGoesOnFromIt) {
+  TMp3Device device;
+  ASSERT_EQ(device.Open(File("cbr")), MP3_OK);
+  PlayUntilHeard(device, 300);
+  ASSERT_EQ(device.Stop(), MP3_OK);
+  EXPECT_EQ(device.Mode(), TMp3Mode::Stopped);
+  const std::int64_t stopped = PositionOf(device);
+  EXPECT_GE(stopped, 300);
+  std::this_thread::sleep_for(200ms);
+  EXPECT_EQ(PositionOf(device), stopped);
+
+  const auto started = Clock::now();
+  PlayUntilHeard(device, stopped + 50);
+  const std::int64_t later = PositionOf(device);
+  EXPECT_LE(later, stopped + Ms(Clock::now() - started) + 50);
+}
+
+// The player finds the end of a track by polling the mode every 100 ms: it must stay playing
+// until the last sample has been played, then turn stopped with the position at the end.
+TEST_F(Mp3DeviceTest, ModeTurnsStoppedOnlyOnceTheEndHasBeenPlayed) {
+  TMp3Device device;
+  ASSERT_EQ(device.Open(File("vbr_xing")), MP3_OK);
+  std::int64_t length = 0;
+  ASSERT_EQ(device.Length(&length), MP3_OK);
+  PlayUntilHeard(device, 0);
+  const auto heard = Clock::now();
+  std::int64_t last = 0;
+  const bool ended = WaitUntil(
+      [&] {
+        std::this_thread::sleep_for(100ms);
+        if (device.Mode() != TMp3Mode::Playing) return true;
+        last = PositionOf(device);
+        EXPECT_LE(last, length);
+        return false;
+      },
+      kEndBound);
+  ASSERT_TRUE(ended) << "still playing at position " << last;
+  EXPECT_EQ(device.Mode(), TMp3Mode::Stopped);
+  EXPECT_GE(Ms(Clock::now() - heard), length - 100) << "reported the end before it was played";
+  EXPECT_GE(last, length - 200);
+  EXPECT_EQ(PositionOf(device), length);
+  EXPECT_EQ(device.LastError(), MP3_OK);
+
+  // Playing again from the end ends at once; from a seek it plays the rest.
+  ASSERT_EQ(device.Play(), MP3_OK);
+  EXPECT_TRUE(WaitUntil([&] { return device.Mode() == TMp3Mode::Stopped; }, kEndBound));
+  ASSERT_EQ(device.Seek(length - 300), MP3_OK);
+  PlayUntilHeard(device, length - 300);
+  EXPECT_TRUE(WaitUntil([&] { return device.Mode() == TMp3Mode::Stopped; }, kEndBound));
+  EXPECT_EQ(PositionOf(device), length);
+}
+
+TEST_F(Mp3DeviceTest, TruncatedFilePlaysWhatItHasThenStops) {
+  const QByteArray whole = mp3test::ReadAll(File("cbr"));
+  const QString path =
+      mp3test::WriteFile(QStringLiteral("cut_in_two.mp3"), whole.left(whole.size() / 2));
+  TMp3Device device;
+  ASSERT_EQ(device.Open(path), MP3_OK);
+  std::int64_t length = 0;
+  ASSERT_EQ(device.Length(&length), MP3_OK);
+  EXPECT_NEAR(length, mp3test::DecodedMs(path), 30);
+  EXPECT_LT(length, 700);
+  PlayUntilHeard(device, 0);
+  ASSERT_TRUE(WaitUntil([&] { return device.Mode() == TMp3Mode::Stopped; }, kEndBound));
+  EXPECT_EQ(PositionOf(device), length);
+}
+
+TEST_F(Mp3DeviceTest, CommandsOutsideTheirModeOrRangeAreRefused) {
+  TMp3Device device;
+  std::int64_t ms = 0;
+  EXPECT_EQ(device.Play(), MP3_ERR_NOT_OPEN);
+  EXPECT_EQ(device.Seek(0), MP3_ERR_NOT_OPEN);
+  EXPECT_EQ(device.Length(&ms), MP3_ERR_NOT_OPEN);
+  EXPECT_EQ(device.Mode(), TMp3Mode::NotReady);
+
+  ASSERT_EQ(device.Open(File("cbr")), MP3_OK);
+  std::int64_t length = 0;
+  ASSERT_EQ(device.Length(&length), MP3_OK);
+  EXPECT_EQ(device.Pause(), MP3_ERR_MODE);
+  EXPECT_EQ(device.Resume(), MP3_ERR_MODE);
+  EXPECT_EQ(device.Seek(-1), MP3_ERR_RANGE);
+  EXPECT_EQ(device.Seek(length + 1), MP3_ERR_RANGE);
+  EXPECT_EQ(device.Position(nullptr), MP3_ERR_ARGUMENT);
+  EXPECT_EQ(device.Length(nullptr), MP3_ERR_ARGUMENT);
+  EXPECT_EQ(PositionOf(device), 0) << "a refused seek moved the position";
+
+  ASSERT_EQ(device.SetVolume(321), MP3_OK);
+  EXPECT_EQ(device.SetVolume(-1), MP3_ERR_RANGE);
+  EXPECT_EQ(device.SetVolume(1001), MP3_ERR_RANGE);
+  EXPECT_EQ(device.Volume(), 321);
+
+  ASSERT_EQ(device.Close(), MP3_OK);
+  EXPECT_EQ(device.Mode(), TMp3Mode::NotReady);
+  EXPECT_EQ(device.Play(), MP3_ERR_NOT_OPEN);
+  EXPECT_EQ(device.Volume(), 321) << "the volume outlives the file";
+}
+
+// Replacing and closing a playing file returns at once and leaves the new file at its start.
+TEST_F(Mp3DeviceTest, OpenAndCloseWhilePlayingReturnAtOnce) {
+  TMp3Device device;
+  ASSERT_EQ(device.Open(File("cbr")), MP3_OK);
+  PlayUntilHeard(device, 100);
+  auto start = Clock::now();
+  ASSERT_EQ(device.Open(File("mono")), MP3_OK);
+  EXPECT_LT(Ms(Clock::now() - start), 100);
+  EXPECT_EQ(device.Mode(), TMp3Mode::Stopped);
+  EXPECT_EQ(PositionOf(device), 0);
+  PlayUntilHeard(device, 100);
+  start = Clock::now();
+  ASSERT_EQ(device.Close(), MP3_OK);
+  EXPECT_LT(Ms(Clock::now() - start), 100);
+  EXPECT_EQ(device.Mode(), TMp3Mode::NotReady);
+}
+
+// Records the monitor of the default sink as mono float samples at 44.1 kHz.
+class MonitorRecorder {
+ public:
+  ~MonitorRecorder() { Stop(); }
+
+  // Empty, or why recording cannot start.
+  QString Start() {
+    bool ok = false;
+    const QString sink = Pactl({QStringLiteral("get-default-sink")}, &ok);
+    if (!ok || sink.isEmpty()) return QStringLiteral("no default sink");
+    pa_sample_spec spec{PA_SAMPLE_S16NE, kRecordRate, 2};
+    pa_buffer_attr attr{};
+    attr.maxlength = static_cast<std::uint32_t>(-1);
+    attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(20000, &spec));
+    int error = 0;
+    const QByteArray monitor = (sink + QStringLiteral(".monitor")).toLocal8Bit();
+    pa_ = pa_simple_new(nullptr, "velmo-tests", PA_STREAM_RECORD, monitor.constData(), "monitor",
+                        &spec, nullptr, &attr, &error);
+    if (!pa_)
+      return QStringLiteral("cannot record %1: %2")
+          .arg(sink, QString::fromUtf8(pa_strerror(error)));
+    thread_ = std::thread([this] { Loop(); });
+    // Only once the monitor delivers is the start of what follows sure to be in the recording.
+    if (!WaitUntil([this] { return SampleCount() > 0; }, 5s))
+      return QStringLiteral("the monitor delivers nothing");
+    return {};
+  }
+
+  std::size_t SampleCount() {
+    std::lock_guard lock(mutex_);
+    return samples_.size();
+  }
+
+  std::vector<float> Stop() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    if (pa_) pa_simple_free(pa_);
+    pa_ = nullptr;
+    std::lock_guard lock(mutex_);
+    return samples_;
+  }
+
+ private:
+  void Loop() {
+    std::vector<std::int16_t> chunk(2 * kRecordRate / 100);
+    while (!stop_) {
+      int error = 0;
+      if (pa_simple_read(pa_, chunk.data(), chunk.size() * 2, &error) < 0) return;
+      std::lock_guard lock(mutex_);
+      for (std::size_t i = 0; i + 1 < chunk.size(); i += 2) {
+        samples_.push_back((chunk[i] + chunk[i + 1]) / 65536.0f);
+      }
+    }
+  }
+
+  pa_simple* pa_ = nullptr;
+  std::thread thread_;
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::vector<float> samples_;
+};
+
+// What came out, in 10 ms windows: a window is "sound" above a level far under the test tone.
+struct Heard {
+  int soundWindows = 0;
+  int longestGapInside = 0;  // windows of no sound between the first and the last sound
+  float loudestInGap = 0;    // RMS of the loudest window of that gap
+  float medianRms = 0;       // of the sound windows
+  float peakRms = 0;         // over everything
+  double hz = 0;             // from the zero crossings inside runs of sound windows
+};
+
+Heard Analyse(const std::vector<float>& samples) {
+  constexpr std::size_t kWindow = kRecordRate / 100;
+  constexpr float kSound = 0.01f;
+  std::vector<float> rms;
+  for (std::size_t at = 0; at + kWindow <= samples.size(); at += kWindow) {
+    double sum = 0;
+    for (std::size_t i = at; i < at + kWindow; ++i) sum += samples[i] * samples[i];
+    rms.push_back(static_cast<float>(std::sqrt(sum / kWindow)));
+  }
+  Heard h;
+  std::vector<float> sound;
+  // Per run of sound: half periods between its first and last zero crossing, and their span,
+  // so that a run cut off mid-period does not bend the frequency.
+  long halfPeriods = 0;
+  long span = 0;
+  long runFirst = -1;
+  long runLast = -1;
+  long runCrossings = 0;
+  const auto endRun = [&] {
+    if (runCrossings > 1) {
+      halfPeriods += runCrossings - 1;
+      span += runLast - runFirst;
+    }
+    runFirst = runLast = -1;
+    runCrossings = 0;
+  };
+  std::size_t gapStart = 0;
+  bool begun = false;
+  for (std::size_t w = 0; w < rms.size(); ++w) {
+    h.peakRms = std::max(h.peakRms, rms[w]);
+    if (rms[w] < kSound) {
+      endRun();
+      continue;
+    }
+    const int gap = begun ? static_cast<int>(w - gapStart) : 0;
+    if (gap > h.longestGapInside) {
+      h.longestGapInside = gap;
+      // The windows at either edge may hold the fade of a cut; the rest must be silent.
+      h.loudestInGap = 0;
+      for (std::size_t g = gapStart + 2; g + 2 < w; ++g)
+        h.loudestInGap = std::max(h.loudestInGap, rms[g]);
+    }
+    begun = true;
+    gapStart = w + 1;
+    sound.push_back(rms[w]);
+    for (std::size_t i = std::max<std::size_t>(1, w * kWindow); i < (w + 1) * kWindow; ++i) {
+      if ((samples[i - 1] < 0) == (samples[i] < 0)) continue;
+      if (runFirst < 0) runFirst = static_cast<long>(i);
+      runLast = static_cast<long>(i);
+      ++runCrossings;
+    }
+  }
+  endRun();
+  h.soundWindows = static_cast<int>(sound.size());
+  if (!sound.empty()) {
+    std::nth_element(sound.begin(), sound.begin() + sound.size() / 2, sound.end());
+    h.medianRms = sound[sound.size() / 2];
+    if (span > 0) h.hz = halfPeriods / 2.0 / (static_cast<double>(span) / kRecordRate);
+  }
+  return h;
+}
+
+class Mp3DeviceSound : public Mp3DeviceTest {
+ protected:
+  // Plays the whole file at `volume` while recording, pausing for `pauseFor` once the position
+  // passes 300 ms.
+  Heard PlayAndRecord(const QString& path, int volume, std::chrono::milliseconds pauseFor = 0ms) {
+    MonitorRecorder recorder;
+    const QString problem = recorder.Start();
+    EXPECT_TRUE(problem.isEmpty()) << problem.toStdString();
+    if (!problem.isEmpty()) return {};
+    TMp3Device device;
+    EXPECT_EQ(device.SetVolume(volume), MP3_OK);
+    EXPECT_EQ(device.Open(path), MP3_OK);
+    if (pauseFor > 0ms) {
+      PlayUntilHeard(device, 300);
+      EXPECT_EQ(device.Pause(), MP3_OK);
+      std::this_thread::sleep_for(pauseFor);
+      EXPECT_EQ(device.Resume(), MP3_OK);
+    } else {
+      EXPECT_EQ(device.Play(), MP3_OK);
+    }
+    EXPECT_TRUE(
+        WaitUntil([&] { return device.Mode() == TMp3Mode::Stopped; }, kStartBound + kEndBound));
+    std::this_thread::sleep_for(150ms);  // the monitor lags the sink a little
+    return Analyse(recorder.Stop());
+  }
+};
+
+class Mp3DeviceTone : public Mp3DeviceSound, public ::testing::WithParamInterface<const char*> {};
+
+// Every kind of file comes out as its one second of 440 Hz, whole and once.
+TEST_P(Mp3DeviceTone, ComesOutWholeAt440Hz) {
+  const Heard heard = PlayAndRecord(File(GetParam()), TMp3Device::kMaxVolume);
+  EXPECT_NEAR(heard.hz, 440, 5);
+  EXPECT_NEAR(heard.soundWindows, 100, 6) << "10 ms windows with sound";
+  EXPECT_EQ(heard.longestGapInside, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, Mp3DeviceTone,
+                         ::testing::Values("cbr", "mono", "mpeg2", "vbr_xing"));
+
+TEST_F(Mp3DeviceSound, VolumeScalesTheAmplitude) {
+  const Heard full = PlayAndRecord(File("cbr"), 1000);
+  const Heard half = PlayAndRecord(File("cbr"), 500);
+  const Heard none = PlayAndRecord(File("cbr"), 0);
+  ASSERT_GT(full.medianRms, 0.05f) << "the test tone did not come out";
+  EXPECT_NEAR(full.soundWindows, 100, 6);
+  EXPECT_NEAR(half.soundWindows, 100, 6);
+  const float ratio = half.medianRms / full.medianRms;
+  EXPECT_GT(ratio, 0.4f);
+  EXPECT_LT(ratio, 0.6f);
+  EXPECT_LT(none.peakRms, 0.001f) << "volume 0 must be silent";
+}
+
+// Nothing comes out while paused, and nothing is lost or played twice around the pause.
+TEST_F(Mp3DeviceSound, PauseIsSilentAndLosesNothing) {
+  const Heard heard = PlayAndRecord(File("cbr"), TMp3Device::kMaxVolume, 700ms);
+  EXPECT_GE(heard.longestGapInside, 40) << "10 ms windows of silence during the pause";
+  EXPECT_LT(heard.loudestInGap, 0.001f);
+  EXPECT_NEAR(heard.soundWindows, 100, 6);
+  EXPECT_NEAR(heard.hz, 440, 5);
+}
+
+}  // namespace

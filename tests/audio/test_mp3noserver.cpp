@@ -1,0 +1,82 @@
+// The MP3 device without a usable sound server. A test process of its own: it points
+// PULSE_SERVER elsewhere before its first connection, which a process that has already
+// connected would not notice.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <QTemporaryDir>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "audio/mp3device.h"
+#include "tests/audio/mp3testfiles.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+std::int64_t Ms(Clock::duration d) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
+}
+
+TEST(Mp3DeviceWithoutServer, MissingServerFailsOpenAtOnce) {
+  qputenv("PULSE_SERVER", "unix:/nonexistent/velmo-no-server");
+  const QString path = mp3test::File("cbr");
+  TMp3Device device;
+  const auto start = Clock::now();
+  EXPECT_EQ(device.Open(path), MP3_ERR_NO_SERVER);
+  EXPECT_LT(Ms(Clock::now() - start), 500);
+  EXPECT_EQ(device.Mode(), TMp3Mode::NotReady);
+  EXPECT_EQ(device.Play(), MP3_ERR_NOT_OPEN);
+
+  // Measuring needs no server.
+  std::int64_t ms = 0;
+  EXPECT_EQ(MeasureMp3Length(path, &ms), MP3_OK);
+  EXPECT_NEAR(ms, 1000, 30);
+}
+
+// A socket that accepts connections but never answers: no call may wait for it, and the
+// device gives up on it in bounded time and says so.
+TEST(Mp3DeviceWithoutServer, SilentServerIsGivenUpWithoutBlocking) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QByteArray socketPath = dir.filePath(QStringLiteral("silent")).toLocal8Bit();
+  const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  ASSERT_LT(static_cast<std::size_t>(socketPath.size()), sizeof address.sun_path);
+  std::memcpy(address.sun_path, socketPath.constData(), socketPath.size());
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 4), 0);
+  qputenv("PULSE_SERVER", "unix:" + socketPath);
+
+  const QString path = mp3test::File("cbr");
+  TMp3Device device;
+  auto start = Clock::now();
+  ASSERT_EQ(device.Open(path), MP3_OK) << "the server is not known to be gone";
+  ASSERT_EQ(device.Play(), MP3_OK);
+  EXPECT_LT(Ms(Clock::now() - start), 100);
+
+  start = Clock::now();
+  while (device.LastError() == MP3_OK && Clock::now() - start < 10s) {
+    std::this_thread::sleep_for(20ms);
+  }
+  EXPECT_EQ(device.LastError(), MP3_ERR_NO_SERVER);
+  EXPECT_EQ(device.Mode(), TMp3Mode::Stopped);
+  EXPECT_EQ(device.Play(), MP3_ERR_NO_SERVER);
+  std::int64_t ms = -1;
+  EXPECT_EQ(device.Position(&ms), MP3_OK);
+  EXPECT_EQ(ms, 0);
+  start = Clock::now();
+  EXPECT_EQ(device.Close(), MP3_OK);
+  EXPECT_LT(Ms(Clock::now() - start), 100);
+  ::close(listener);
+}
+
+}  // namespace
