@@ -202,6 +202,61 @@ std::int64_t SkipId3v2(int fd, std::int64_t fileSize) {
 
 }  // namespace
 
+// The decoder reads a frame header and then its body, two small reads a frame; serving them
+// from a block buffer instead of the kernel makes a frame scan several times faster.
+struct TMp3Decoder::TReader {
+  static constexpr std::size_t kBlock = 64 * 1024;
+
+  TReader(int descriptor, std::int64_t fileSize) : fd(descriptor), size(fileSize) {}
+  ~TReader() { ::close(fd); }
+
+  static mpg123_ssize_t Read(void* self, void* out, std::size_t bytes) {
+    auto* r = static_cast<TReader*>(self);
+    auto* dst = static_cast<std::uint8_t*>(out);
+    std::size_t done = 0;
+    while (done < bytes) {
+      if (r->pos < r->blockStart ||
+          r->pos >= r->blockStart + static_cast<std::int64_t>(r->blockBytes)) {
+        if (r->pos >= r->size) break;
+        r->block.resize(kBlock);
+        r->blockStart = r->pos;
+        r->blockBytes = ReadAt(r->fd, r->block.data(), kBlock, r->pos);
+        if (r->blockBytes == 0) break;
+      }
+      const auto at = static_cast<std::size_t>(r->pos - r->blockStart);
+      const std::size_t n = std::min(bytes - done, r->blockBytes - at);
+      std::memcpy(dst + done, r->block.data() + at, n);
+      done += n;
+      r->pos += static_cast<std::int64_t>(n);
+    }
+    return static_cast<mpg123_ssize_t>(done);
+  }
+
+  static off_t Seek(void* self, off_t offset, int whence) {
+    auto* r = static_cast<TReader*>(self);
+    std::int64_t target = offset;
+    if (whence == SEEK_CUR) {
+      target += r->pos;
+    } else if (whence == SEEK_END) {
+      target += r->size;
+    } else if (whence != SEEK_SET) {
+      return -1;
+    }
+    if (target < 0) return -1;
+    r->pos = target;
+    return static_cast<off_t>(target);
+  }
+
+  const int fd;
+  const std::int64_t size;
+  std::int64_t pos = 0;
+  std::vector<std::uint8_t> block;
+  std::int64_t blockStart = 0;
+  std::size_t blockBytes = 0;
+};
+
+TMp3Decoder::TMp3Decoder() = default;
+
 TMp3Decoder::~TMp3Decoder() {
   Close();
 }
@@ -212,8 +267,7 @@ void TMp3Decoder::Close() {
     mpg123_delete(handle_);
     handle_ = nullptr;
   }
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
+  reader_.reset();
   rate_ = 0;
   channels_ = 0;
   length_ = 0;
@@ -232,24 +286,25 @@ int TMp3Decoder::Open(const char* path) {
   Close();
   if (!path || !*path) return MP3_ERR_FILE;
   // O_NONBLOCK so that a FIFO or a device node cannot stall the caller; cleared below.
-  fd_ = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd_ < 0) return MP3_ERR_FILE;
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return MP3_ERR_FILE;
   struct stat st {};
-  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-    Close();
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
     return MP3_ERR_FILE;
   }
-  ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   const std::int64_t fileSize = st.st_size;
+  reader_ = std::make_unique<TReader>(fd, fileSize);
 
-  const std::int64_t start = SkipId3v2(fd_, fileSize);
+  const std::int64_t start = SkipId3v2(fd, fileSize);
   if (start >= fileSize) {
     Close();
     return MP3_ERR_NOT_MP3;
   }
   std::vector<std::uint8_t> window(static_cast<std::size_t>(std::min<std::int64_t>(
       fileSize - start, static_cast<std::int64_t>(mp3::kJunkLimit + 2 * mp3::kLongestFrame))));
-  window.resize(ReadAt(fd_, window.data(), window.size(), start));
+  window.resize(ReadAt(fd, window.data(), window.size(), start));
   mp3::TStreamInfo info;
   if (!mp3::ParseStreamStart(window.data(), window.size(), start, fileSize, &info)) {
     Close();
@@ -275,7 +330,8 @@ int TMp3Decoder::Open(const char* path) {
     mpg123_format(handle_, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
   }
   int encoding = 0;
-  if (::lseek(fd_, 0, SEEK_SET) != 0 || mpg123_open_fd(handle_, fd_) != MPG123_OK ||
+  if (mpg123_replace_reader_handle(handle_, &TReader::Read, &TReader::Seek, nullptr) != MPG123_OK ||
+      mpg123_open_handle(handle_, reader_.get()) != MPG123_OK ||
       mpg123_getformat(handle_, &rate_, &channels_, &encoding) != MPG123_OK || rate_ <= 0 ||
       (channels_ != 1 && channels_ != 2) || encoding != MPG123_ENC_SIGNED_16) {
     Close();

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 struct mpg123_handle_struct;
 
@@ -80,7 +81,7 @@ std::int64_t TagLengthSamples(const TStreamInfo& info, std::int64_t fileSize);
 // the length.
 class TMp3Decoder {
  public:
-  TMp3Decoder() = default;
+  TMp3Decoder();
   ~TMp3Decoder();
   TMp3Decoder(const TMp3Decoder&) = delete;
   TMp3Decoder& operator=(const TMp3Decoder&) = delete;
@@ -105,8 +106,10 @@ class TMp3Decoder {
   bool Seek(std::int64_t sample);
 
  private:
+  struct TReader;
+
   mpg123_handle_struct* handle_ = nullptr;
-  int fd_ = -1;
+  std::unique_ptr<TReader> reader_;  // the file, read in large blocks for the decoder
   long rate_ = 0;
   int channels_ = 0;
   std::int64_t length_ = 0;
