@@ -1,6 +1,7 @@
 // The MP3 device against the real sound server: position, pause, seek, stop and the end of a
-// file as the player polls them, and what really comes out of the sink (recorded from the
-// monitor of the default sink, which the test server makes the null sink "velmo_null").
+// file as the player polls them, and what really comes out (recorded from the monitor of a null
+// sink the process makes for itself and plays to, so that no other sound on the server mixes
+// in).
 //
 // Threading: the test body drives the device from the main thread. MonitorRecorder reads the
 // monitor on a thread of its own and appends to its sample buffer under its mutex; Stop joins
@@ -9,6 +10,7 @@
 #include <pulse/error.h>
 #include <pulse/simple.h>
 
+#include <QCoreApplication>
 #include <QProcess>
 
 #include <algorithm>
@@ -64,26 +66,52 @@ QString Pactl(const QStringList& args, bool* ok) {
   return QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
 }
 
-// Empty when a server answers, else what to do about it.
-QString ServerProblem() {
-  bool ok = false;
-  Pactl({QStringLiteral("info")}, &ok);
-  if (ok) return {};
-  return QStringLiteral(
-             "no PulseAudio server answers `pactl info` (PULSE_SERVER=%1, XDG_RUNTIME_DIR=%2). "
-             "These tests need one: export XDG_RUNTIME_DIR as scripts/run-tests.sh does and run "
-             "scripts/start-sound-server.sh.")
-      .arg(qEnvironmentVariable("PULSE_SERVER"), qEnvironmentVariable("XDG_RUNTIME_DIR"));
-}
+// Checks the server, then gives the process a null sink of its own as the default for its
+// streams (PULSE_SINK, read when the device first connects). Without a server every test
+// fails with `problem`.
+class SoundServer : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    bool ok = false;
+    Pactl({QStringLiteral("info")}, &ok);
+    if (!ok) {
+      problem =
+          QStringLiteral(
+              "no PulseAudio server answers `pactl info` (PULSE_SERVER=%1, "
+              "XDG_RUNTIME_DIR=%2). These tests need one: export XDG_RUNTIME_DIR as "
+              "scripts/run-tests.sh does and run scripts/start-sound-server.sh.")
+              .arg(qEnvironmentVariable("PULSE_SERVER"), qEnvironmentVariable("XDG_RUNTIME_DIR"));
+      return;
+    }
+    sink = QStringLiteral("velmo_test_%1").arg(QCoreApplication::applicationPid());
+    module = Pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+                    QStringLiteral("sink_name=") + sink},
+                   &ok);
+    if (!ok) {
+      problem = QStringLiteral("the server would not load module-null-sink");
+      return;
+    }
+    qputenv("PULSE_SINK", sink.toLocal8Bit());
+  }
+
+  void TearDown() override {
+    bool ok = false;
+    if (!module.isEmpty()) Pactl({QStringLiteral("unload-module"), module}, &ok);
+  }
+
+  QString problem;
+  QString sink;
+  QString module;
+};
+
+SoundServer* const theServer =
+    static_cast<SoundServer*>(::testing::AddGlobalTestEnvironment(new SoundServer));
 
 class Mp3DeviceTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { problem_ = new QString(ServerProblem()); }
-  static void TearDownTestSuite() {
-    delete problem_;
-    problem_ = nullptr;
+  void SetUp() override {
+    ASSERT_TRUE(theServer->problem.isEmpty()) << theServer->problem.toStdString();
   }
-  void SetUp() override { ASSERT_TRUE(problem_->isEmpty()) << problem_->toStdString(); }
 
   // Plays `device` from where it is and waits until the position has moved past `beyond`.
   static void PlayUntilHeard(TMp3Device& device, std::int64_t beyond) {
@@ -91,11 +119,7 @@ class Mp3DeviceTest : public ::testing::Test {
     ASSERT_TRUE(WaitUntil([&] { return PositionOf(device) > beyond; }, kStartBound))
         << "playback did not start; position stays " << PositionOf(device);
   }
-
-  static QString* problem_;
 };
-
-QString* Mp3DeviceTest::problem_ = nullptr;
 
 TEST_F(Mp3DeviceTest, PositionFollowsTheClockPauseHoldsItResumeGoesOn) {
   TMp3Device device;
@@ -294,16 +318,14 @@ TEST_F(Mp3DeviceTest, OpenAndCloseWhilePlayingReturnAtOnce) {
   EXPECT_EQ(device.Mode(), TMp3Mode::NotReady);
 }
 
-// Records the monitor of the default sink as mono float samples at 44.1 kHz.
+// Records the monitor of the test sink as mono float samples at 44.1 kHz.
 class MonitorRecorder {
  public:
   ~MonitorRecorder() { Stop(); }
 
   // Empty, or why recording cannot start.
   QString Start() {
-    bool ok = false;
-    const QString sink = Pactl({QStringLiteral("get-default-sink")}, &ok);
-    if (!ok || sink.isEmpty()) return QStringLiteral("no default sink");
+    const QString sink = theServer->sink;
     pa_sample_spec spec{PA_SAMPLE_S16NE, kRecordRate, 2};
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<std::uint32_t>(-1);
