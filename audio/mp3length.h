@@ -99,8 +99,9 @@ class TMp3Decoder {
   std::int64_t LengthMs() const;
   bool LengthFromTag() const { return fromTag_; }
 
-  // Fills up to `bytes` (rounded down to whole PCM frames); returns the bytes written. *end
-  // turns true once nothing more can be decoded (end of data or an undecodable rest).
+  // Fills up to `bytes` (at least one PCM frame; rounded down to whole ones); returns the
+  // bytes written. *end turns true once nothing more can be decoded (end of data or an
+  // undecodable rest).
   std::size_t Read(std::uint8_t* out, std::size_t bytes, bool* end);
   // Moves to PCM frame `sample` (0..length); false if the decoder cannot get there.
   bool Seek(std::int64_t sample);

@@ -256,6 +256,23 @@ TEST_F(Mp3DeviceTest, ModeTurnsStoppedOnlyOnceTheEndHasBeenPlayed) {
   EXPECT_EQ(PositionOf(device), length);
 }
 
+// Paused while the last buffered audio plays out: resuming must still reach the end, or the
+// player would wait for it forever.
+TEST_F(Mp3DeviceTest, PauseInTheLastMomentsStillEnds) {
+  TMp3Device device;
+  ASSERT_EQ(device.Open(File("cbr")), MP3_OK);
+  std::int64_t length = 0;
+  ASSERT_EQ(device.Length(&length), MP3_OK);
+  ASSERT_EQ(device.Seek(length - 150), MP3_OK);
+  PlayUntilHeard(device, length - 80);
+  ASSERT_EQ(device.Pause(), MP3_OK);
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(device.Mode(), TMp3Mode::Paused);
+  ASSERT_EQ(device.Resume(), MP3_OK);
+  EXPECT_TRUE(WaitUntil([&] { return device.Mode() == TMp3Mode::Stopped; }, kEndBound));
+  EXPECT_EQ(PositionOf(device), length);
+}
+
 TEST_F(Mp3DeviceTest, TruncatedFilePlaysWhatItHasThenStops) {
   const QByteArray whole = mp3test::ReadAll(File("cbr"));
   const QString path =
