@@ -334,11 +334,11 @@ int TMp3Device::Impl::Close() {
 }
 
 bool TMp3Device::Impl::CreateStreamLocked() {
-  pa_sample_spec spec{};
-  spec.format = PA_SAMPLE_S16NE;
-  spec.rate = static_cast<std::uint32_t>(rate_);
-  spec.channels = static_cast<std::uint8_t>(frameBytes_ / 2);
-  stream_ = pa_stream_new(link_->Context(), "Velmo", &spec, nullptr);
+  pa_sample_spec format{};
+  format.format = PA_SAMPLE_S16NE;
+  format.rate = static_cast<std::uint32_t>(rate_);
+  format.channels = static_cast<std::uint8_t>(frameBytes_ / 2);
+  stream_ = pa_stream_new(link_->Context(), "Velmo", &format, nullptr);
   if (!stream_) {
     FailLocked(MP3_ERR_STREAM);
     return false;
@@ -347,7 +347,7 @@ bool TMp3Device::Impl::CreateStreamLocked() {
   pa_stream_set_write_callback(stream_, &Impl::OnWrite, this);
   pa_buffer_attr attr{};
   attr.maxlength = static_cast<std::uint32_t>(-1);
-  attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(kTargetLatencyUs, &spec));
+  attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(kTargetLatencyUs, &format));
   attr.prebuf = static_cast<std::uint32_t>(-1);
   attr.minreq = static_cast<std::uint32_t>(-1);
   attr.fragsize = static_cast<std::uint32_t>(-1);

@@ -343,14 +343,14 @@ class MonitorRecorder {
   // Empty, or why recording cannot start.
   QString Start() {
     const QString sink = theServer->sink;
-    pa_sample_spec spec{PA_SAMPLE_S16NE, kRecordRate, 2};
+    pa_sample_spec format{PA_SAMPLE_S16NE, kRecordRate, 2};
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<std::uint32_t>(-1);
-    attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(20000, &spec));
+    attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(20000, &format));
     int error = 0;
     const QByteArray monitor = (sink + QStringLiteral(".monitor")).toLocal8Bit();
     pa_ = pa_simple_new(nullptr, "velmo-tests", PA_STREAM_RECORD, monitor.constData(), "monitor",
-                        &spec, nullptr, &attr, &error);
+                        &format, nullptr, &attr, &error);
     if (!pa_)
       return QStringLiteral("cannot record %1: %2")
           .arg(sink, QString::fromUtf8(pa_strerror(error)));
