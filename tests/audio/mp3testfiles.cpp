@@ -128,6 +128,15 @@ void Make(Folder& f) {
               QStringList{QStringLiteral("-ac"), QStringLiteral("2"), QStringLiteral("-b:a"),
                           QStringLiteral("64k"), p("mpeg2.mp3")},
           e) &&
+      Run(ffmpeg,
+          quiet +
+              QStringList{QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+                          QStringLiteral("aevalsrc=exprs=if(lt(t\\,0.5)\\,sin(2*PI*440*t)\\,"
+                                         "sin(2*PI*880*t))*0.125:s=44100:d=1"),
+                          QStringLiteral("-ac"), QStringLiteral("2")} +
+              lame +
+              QStringList{QStringLiteral("-b:a"), QStringLiteral("128k"), p("two_tones.mp3")},
+          e) &&
       MakeVbri(p("cbr_plain.mp3"), p("vbri.mp3"), e);
   if (!ok && f.error.isEmpty()) f.error = QStringLiteral("test files could not be made");
 }

@@ -10,7 +10,8 @@ namespace mp3test {
 
 // Names: "cbr" (128k, Info tag), "cbr_plain" (no tag, no ID3), "vbr_xing" (lame -V4),
 // "vbr_plain" (lame -V4 -t: no tag), "mono", "mpeg2" (22.05 kHz), "vbri" (a VBRI header frame
-// put in front of cbr_plain). Fails the test and returns an empty path if they cannot be made.
+// put in front of cbr_plain), "two_tones" (440 Hz for half a second, then 880 Hz). Fails the
+// test and returns an empty path if they cannot be made.
 QString File(const char* name);
 
 // A new file in the same folder with these bytes.

@@ -469,9 +469,10 @@ Heard Analyse(const std::vector<float>& samples) {
 
 class Mp3DeviceSound : public Mp3DeviceTest {
  protected:
-  // Plays the whole file at `volume` while recording, pausing for `pauseFor` once the position
-  // passes 300 ms.
-  Heard PlayAndRecord(const QString& path, int volume, std::chrono::milliseconds pauseFor = 0ms) {
+  // Plays the whole file (from `startAt` ms) at `volume` while recording, pausing for `pauseFor`
+  // once the position passes 300 ms.
+  Heard PlayAndRecord(const QString& path, int volume, std::chrono::milliseconds pauseFor = 0ms,
+                      std::int64_t startAt = 0) {
     MonitorRecorder recorder;
     const QString problem = recorder.Start();
     EXPECT_TRUE(problem.isEmpty()) << problem.toStdString();
@@ -479,6 +480,7 @@ class Mp3DeviceSound : public Mp3DeviceTest {
     TMp3Device device;
     EXPECT_EQ(device.SetVolume(volume), MP3_OK);
     EXPECT_EQ(device.Open(path), MP3_OK);
+    EXPECT_EQ(device.Seek(startAt), MP3_OK);
     if (pauseFor > 0ms) {
       PlayUntilHeard(device, 300);
       EXPECT_EQ(device.Pause(), MP3_OK);
@@ -518,6 +520,13 @@ TEST_F(Mp3DeviceSound, VolumeScalesTheAmplitude) {
   EXPECT_GT(ratio, 0.4f);
   EXPECT_LT(ratio, 0.6f);
   EXPECT_LT(none.peakRms, 0.001f) << "volume 0 must be silent";
+}
+
+// Playing starts where a seek put it: of the two tones only the second, and only its length.
+TEST_F(Mp3DeviceSound, PlaysFromWhereASeekPutIt) {
+  const Heard heard = PlayAndRecord(File("two_tones"), TMp3Device::kMaxVolume, 0ms, 700);
+  EXPECT_NEAR(heard.hz, 880, 8);
+  EXPECT_NEAR(heard.soundWindows, 30, 6);
 }
 
 // Nothing comes out while paused, and nothing is lost or played twice around the pause.
