@@ -19,6 +19,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <mutex>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -316,6 +317,60 @@ TEST_F(Mp3DeviceTest, CommandsOutsideTheirModeOrRangeAreRefused) {
   EXPECT_EQ(device.Mode(), TMp3Mode::NotReady);
   EXPECT_EQ(device.Play(), MP3_ERR_NOT_OPEN);
   EXPECT_EQ(device.Volume(), 321) << "the volume outlives the file";
+}
+
+// Commands in quick succession while the decoding and event threads work: none may block, each
+// answers success or "not in this mode", the position stays inside the file, and the device
+// still plays to the end afterwards.
+TEST_F(Mp3DeviceTest, CommandStormNeitherBlocksNorBreaksIt) {
+  TMp3Device device;
+  ASSERT_EQ(device.Open(File("cbr")), MP3_OK);
+  std::int64_t length = 0;
+  ASSERT_EQ(device.Length(&length), MP3_OK);
+  std::mt19937 random(7);
+  std::vector<Clock::duration> took;
+  for (int i = 0; i < 300; ++i) {
+    const auto start = Clock::now();
+    int result = MP3_OK;
+    switch (random() % 6) {
+      case 0:
+        result = device.Play();
+        break;
+      case 1:
+        result = device.Pause();
+        break;
+      case 2:
+        result = device.Resume();
+        break;
+      case 3:
+        result = device.Stop();
+        break;
+      case 4:
+        result = device.Seek(static_cast<std::int64_t>(random() % (length + 1)));
+        break;
+      default:
+        result = device.SetVolume(static_cast<int>(random() % 1001));
+        break;
+    }
+    const std::int64_t position = PositionOf(device);
+    device.Mode();
+    took.push_back(Clock::now() - start);
+    ASSERT_TRUE(result == MP3_OK || result == MP3_ERR_MODE) << "step " << i << ": " << result;
+    ASSERT_GE(position, 0);
+    ASSERT_LE(position, length);
+    std::this_thread::sleep_for(std::chrono::milliseconds(random() % 6));
+  }
+  // A busy machine may hold the thread up now and then; nothing may wait as a rule.
+  std::sort(took.begin(), took.end());
+  EXPECT_LT(Ms(took[took.size() / 2]), 2);
+  EXPECT_LT(Ms(took.back()), 100);
+  EXPECT_EQ(device.LastError(), MP3_OK);
+
+  ASSERT_EQ(device.Stop(), MP3_OK);
+  ASSERT_EQ(device.Seek(length - 200), MP3_OK);
+  PlayUntilHeard(device, length - 200);
+  EXPECT_TRUE(WaitUntil([&] { return device.Mode() == TMp3Mode::Stopped; }, kEndBound));
+  EXPECT_EQ(PositionOf(device), length);
 }
 
 // Replacing and closing a playing file returns at once and leaves the new file at its start.
