@@ -10,7 +10,8 @@
 //   ring. When the stream went hungry it takes the event lock itself to hand over new bytes.
 // Locks: the event lock (pa_threaded_mainloop_lock) first, then the ring mutex. The decoding
 // thread never holds the ring mutex while it takes the event lock, and the main thread never
-// waits for the decoding thread while it holds the event lock.
+// waits for the decoding thread while it holds the event lock. TPulseLink::Acquire's own mutex
+// is only taken with no other lock held.
 #include "audio/mp3device.h"
 
 #include <pulse/pulseaudio.h>
@@ -19,6 +20,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -32,8 +34,8 @@ constexpr int kRingMs = 500;  // decoded audio kept ahead of the stream
 constexpr pa_usec_t kConnectTimeoutUs = 5 * 1000 * 1000;
 constexpr int kChunkFrames = 1152;  // one MPEG-1 Layer III frame per decoder read
 
-// Told by the link when the connection it was waiting for is settled; called with the event
-// lock held, on the event thread (or on the caller's thread inside Acquire).
+// Told by the link when the connection it was waiting for is settled; called on the event
+// thread with the event lock held.
 class TPulseClient {
  public:
   virtual void OnLinkReady() = 0;
