@@ -54,10 +54,7 @@ Times StartAndExit(int expectedRows) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QTemporaryDir home;
-  qputenv("XDG_DATA_HOME", QFile::encodeName(home.path()));
-  qputenv("XDG_RUNTIME_DIR", QFile::encodeName(home.path()));
+  const bench::PrivateHome home;
   QApplication app(argc, argv);
   const QString list = home.filePath(QStringLiteral("velmo/MP3_PLAYER_PLAY_LIST.DAT"));
   QDir().mkpath(home.filePath(QStringLiteral("velmo")));

@@ -78,10 +78,7 @@ double Ms(const std::function<void()>& body) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QTemporaryDir home;
-  qputenv("XDG_DATA_HOME", QFile::encodeName(home.path()));
-  qputenv("XDG_RUNTIME_DIR", QFile::encodeName(home.path()));
+  const bench::PrivateHome home;
   QApplication app(argc, argv);
   const QString music = home.filePath(QStringLiteral("music"));
   BuildTree(music);

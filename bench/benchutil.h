@@ -1,6 +1,9 @@
 #pragma once
 // Small timing helpers: median of repeated runs, printed with a ratio against a reference
 // measured in the same run.
+#include <QFile>
+#include <QTemporaryDir>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -34,5 +37,21 @@ inline void Report(const std::string& what, double ms, const std::string& refere
     std::printf("%-58s %10.1f ms  = %5.2fx %s\n", what.c_str(), ms, ms / referenceMs,
                 reference.c_str());
 }
+
+// A private data and runtime folder for the window, set before the application starts, so a
+// benchmark never touches the user's lists or lock.
+class PrivateHome {
+ public:
+  PrivateHome() {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dir_.path()));
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir_.path()));
+  }
+  QString filePath(const QString& name) const { return dir_.filePath(name); }
+  QString path() const { return dir_.path(); }
+
+ private:
+  QTemporaryDir dir_;
+};
 
 }  // namespace bench
