@@ -40,7 +40,8 @@ void TMainForm::FormCreate(const QStringList& arguments) {
 }
 
 void TMainForm::InitSession() {
-  // The duration scanner and the file playback engine objects join here when they are built.
+  // The duration scanner object joins here when it is built.
+  Mp3FileThread = std::make_shared<TMp3FileThread>();
   InitBass();
   FCurrVolume = 50;
   FWidnowsTemporaryDir = GetTemporaryDir();
@@ -134,14 +135,18 @@ void TMainForm::AExitExecute() {
   }
   if (FormProgress) FormProgress->hide();
   SaveSettings(FWidnowsTemporaryDir + kSettingsFile);
-  // The folder groups are saved and file playback is stopped here once they exist.
+  // The folder groups are saved here once they exist.
   BASS_Free();
+  Mp3FileThread->Close();
   QCoreApplication::exit(0);
 }
 
 void TMainForm::FormDestroy() {
   setAcceptDrops(false);
+  Timer->stop();
+  Mp3FileThread.reset();
   CurrMp3.reset();
+  NodeMp3.reset();
   Mp3Session.reset();
   // Normally freed by the close request or Exit already; a window destroyed any other way must
   // not leave the library held.
