@@ -169,20 +169,35 @@ TEST_F(PlayControl, CheckListPlaysTheTickedRowsInTurn) {
     StartWithTracks({QStringLiteral("f.mp3"), QStringLiteral("e.mp3"), QStringLiteral("d.mp3"),
                      QStringLiteral("c.mp3"), QStringLiteral("b.mp3"), QStringLiteral("a.mp3")});
     if (sorted) form->lvMainColumnClick(TTrackListModel::colTitle);
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
     form->cboxShowCheckList->setChecked(true);
-    form->TrackList()->SetChecked(2, true);
-    form->TrackList()->SetChecked(5, true);
-    const TMp3PlayerPtr second = form->TrackList()->Record(2);
-    const TMp3PlayerPtr fifth = form->TrackList()->Record(5);
-    Select(0);
-    form->lvMainClick();
-    std::vector<TMp3PlayerPtr> played;
-    for (int i = 0; i < 4; ++i) {
+    const auto clickRow0 = [&] {
+      const QRect rect =
+          form->lvMain->visualRect(form->TrackList()->index(0, TTrackListModel::colTitle));
+      QTest::mouseClick(form->lvMain->viewport(), Qt::LeftButton, {}, rect.center());
+      Turn();
+    };
+    const auto play = [&] {
       form->Mp3PlayExecute();
       Turn();
-      played.push_back(Mp3FileThread->Mp3);
-    }
-    EXPECT_EQ(played, (std::vector<TMp3PlayerPtr>{second, fifth, second, fifth}));
+      return Mp3FileThread->Mp3;
+    };
+    const auto row = [&](int r) { return form->TrackList()->Record(r); };
+
+    form->TrackList()->SetChecked(2, true);
+    form->TrackList()->SetChecked(5, true);
+    clickRow0();
+    std::vector<TMp3PlayerPtr> played;
+    for (int i = 0; i < 4; ++i) played.push_back(play());
+    EXPECT_EQ(played, (std::vector<TMp3PlayerPtr>{row(2), row(5), row(2), row(5)}));
+
+    // Ticks changed without a click leave the order as it was; the next click takes them.
+    form->TrackList()->SetChecked(5, false);
+    form->TrackList()->SetChecked(4, true);
+    EXPECT_EQ(play(), row(2));
+    clickRow0();
+    EXPECT_EQ(play(), row(4));
   }
 }
 
