@@ -171,6 +171,39 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"fifo_without_writer", &Fifo, MP3_ERR_FILE}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// One decoder opening file after file, refused ones in between, as the duration scanner uses it:
+// each file is measured and decoded as a fresh decoder would.
+TEST(Mp3DecoderReused, MeasuresEachFileAsAFreshOneWould) {
+  const QString files[] = {File("vbr_xing"),
+                           File("cbr_plain"),
+                           File("mpeg2"),
+                           mp3test::WriteFile(QStringLiteral("reuse_text.mp3"),
+                                              QByteArray("Not audio at all.\n").repeated(500)),
+                           File("mono"),
+                           File("vbri"),
+                           File("vbr_plain"),
+                           File("cbr")};
+  TMp3Decoder decoder;
+  std::vector<std::uint8_t> buffer(1 << 16);
+  for (int round = 0; round < 2; ++round) {
+    for (const QString& path : files) {
+      std::int64_t fresh = -1;
+      const int error = MeasureMp3Length(path, &fresh);
+      ASSERT_EQ(decoder.Open(path), error) << path.toStdString();
+      EXPECT_EQ(decoder.IsOpen(), error == MP3_OK);
+      if (error != MP3_OK) continue;
+      EXPECT_EQ(decoder.LengthMs(), fresh) << path.toStdString();
+      std::int64_t frames = 0;
+      for (bool end = false; !end;) {
+        frames += static_cast<std::int64_t>(decoder.Read(buffer.data(), buffer.size(), &end)) /
+                  decoder.FrameBytes();
+      }
+      EXPECT_EQ(frames, decoder.LengthSamples()) << path.toStdString();
+      if (round == 1) decoder.Close();  // closed in between, or opened over the last file
+    }
+  }
+}
+
 TEST(Mp3LengthArguments, NullOutputAndEmptyPath) {
   EXPECT_EQ(MeasureMp3Length(File("cbr"), nullptr), MP3_ERR_ARGUMENT);
   std::int64_t ms = 0;
