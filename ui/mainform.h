@@ -37,6 +37,7 @@ class QTreeView;
 class TFormProgress;
 class TTagListModel;
 class TTrackListModel;
+struct TTimeBatch;
 
 namespace platform {
 class SingleInstanceLock;
@@ -195,9 +196,10 @@ class TMainForm : public QMainWindow {
   void EndListUpdate();
   void AppendRow(const TMp3PlayerPtr& record);
   int RowCountWithPending() const;
-  // The duration scanner's place: started after tracks were added.
-  void StartTimeThread();
   bool lvMainKeyDown(QKeyEvent* event);
+  // mainform_durations.cpp: the duration scanner, started after tracks were added.
+  void StartTimeThread();
+  void ShowTimes(const TTimeBatch& batch);
 
   // Private state of the window.
   QString FDefaultPath;

@@ -12,6 +12,7 @@
 #include "platform/datadir.h"
 #include "platform/inifile.h"
 #include "platform/singleinstance.h"
+#include "playback/timethread.h"
 #include "ui/dialogs.h"
 #include "ui/formprogress.h"
 #include "ui/mainform.h"
@@ -40,7 +41,9 @@ void TMainForm::FormCreate(const QStringList& arguments) {
 }
 
 void TMainForm::InitSession() {
-  // The duration scanner and the file playback engine objects join here when they are built.
+  // Made idle; every load starts a scanner of its own.
+  TimeThread = std::make_unique<TTimeThread>();
+  // The file playback engine object joins here when it is built.
   InitBass();
   FCurrVolume = 50;
   FWidnowsTemporaryDir = GetTemporaryDir();
@@ -141,6 +144,8 @@ void TMainForm::AExitExecute() {
 
 void TMainForm::FormDestroy() {
   setAcceptDrops(false);
+  // Stops a running scan and waits for it: its worker never waits for this thread.
+  TTimeThread::FreeAll();
   CurrMp3.reset();
   Mp3Session.reset();
   // Normally freed by the close request or Exit already; a window destroyed any other way must
