@@ -11,6 +11,7 @@
 
 std::unique_ptr<TMp3Session> Mp3Session;
 TMp3PlayerPtr CurrMp3;
+TMp3PlayerPtr NodeMp3;
 
 namespace playlistfile {
 std::string TrackSection(int index) {

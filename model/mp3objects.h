@@ -179,6 +179,8 @@ class TMp3Settings : public TMp3Session {
 // CurrMp3 is the record the command Play acts on and may be empty.
 extern std::unique_ptr<TMp3Session> Mp3Session;
 extern TMp3PlayerPtr CurrMp3;
+// The record of the selected node of the folder tree; empty for a group node.
+extern TMp3PlayerPtr NodeMp3;
 
 // Names of the play list file's sections and keys.
 namespace playlistfile {

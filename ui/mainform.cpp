@@ -16,6 +16,7 @@ TMainForm::TMainForm(const QStringList& arguments, QWidget* parent) : QMainWindo
   CreateComponents();
   CreateTrackList();
   CreateCommands();
+  ConnectPlayControl();
   CreateMenus();
   connect(pcMain, &QTabWidget::currentChanged, this, [this] {
     if (!FPageFromCode) pcMainChange();

@@ -2,7 +2,9 @@
 // The main window. It assembles the pages and keeps the handler names; the work of each concern
 // lives in its own file: mainform_layout.cpp (components), mainform_commands.cpp (command table,
 // menus, keys, enabling rule, page tracking), mainform_session.cpp (start-up, saving, shutdown),
-// mainform_tracklist.cpp (the main list).
+// mainform_tracklist.cpp (the main list), mainform_loading.cpp and mainform_listedit.cpp (filling
+// and editing it), mainform_playback.cpp and mainform_navigation.cpp (play control),
+// mainform_durations.cpp (the duration scanner).
 //
 // Threading: main thread only.
 #include <QColor>
@@ -15,6 +17,8 @@
 #include <vector>
 
 #include "model/mp3objects.h"
+#include "playback/mp3filethread.h"
+#include "ui/positionbar.h"
 
 class QAction;
 class QCheckBox;
@@ -43,6 +47,9 @@ namespace platform {
 class SingleInstanceLock;
 }
 
+// The back end of the last play from the main list.
+enum TFileType : std::uint8_t { ft_Mp3, ft_M3u, ft_Other };
+
 // Which list the play commands act on.
 enum TEnumTabs : std::uint8_t { et_Mp3, Et_Node, et_PlayList, et_TagInfo, et_Settings, et_None };
 
@@ -50,7 +57,7 @@ enum TEnumTabs : std::uint8_t { et_Mp3, Et_Node, et_PlayList, et_TagInfo, et_Set
 // first read that needs it.
 extern std::unique_ptr<TFormProgress> FormProgress;
 
-class TMainForm : public QMainWindow {
+class TMainForm : public QMainWindow, private TMp3FileThreadHost {
   Q_OBJECT
 
  public:
@@ -86,8 +93,29 @@ class TMainForm : public QMainWindow {
   // The saved main list: data directory + "MP3_PLAYER_PLAY_LIST.DAT".
   QString MainPlayListFile() const;
 
-  // Play control: the command Play.
+  // Play control (mainform_playback.cpp, mainform_navigation.cpp).
   void Mp3PlayExecute();
+  void Mp3PauseExecute();
+  void Mp3CloseExecute();
+  void Mp3NextExecute();
+  void Mp3PrevExecute();
+  void Mp3NodeDblClick();
+  void Mp3NodeChange();
+  void TimerTimer();
+  // A mouse button pressed at `x` on the position bar.
+  void ProgressMouseDown(int x);
+  void lvMainClick();
+  void ScrVolumeChange();
+  void Mp3NextPlay();
+  void Mp3PrevPlay();
+  void Mp3NodeNextPlay();
+  void Mp3NodePrevPlay();
+  void SetMp3Pause();
+  bool Mp3Paused() const { return FControl; }
+  TFileType Mp3FileType() const { return FMp3FileType; }
+  int NewID() const { return FNewID; }
+  // The first selected row of the main list, -1 when none.
+  int ItemIndex() const;
 
   // Loading tracks (mainform_loading.cpp).
   void ALoadDirExecute();
@@ -147,7 +175,7 @@ class TMainForm : public QMainWindow {
   QScrollBar* ScrVolume;
   QCheckBox* cboxMasterMuteValue;
   QLabel* lblProgress;
-  QProgressBar* Progress;
+  TPositionBar* Progress;
   QWidget* Mainpnl;
   QToolButton *SpeedButton2, *btnMp3Load, *btnPrev, *btnNext, *btnPlay, *btnPause, *btnStop;
   QStatusBar* StatusBar;
@@ -189,6 +217,7 @@ class TMainForm : public QMainWindow {
   void SaveSettings(const QString& path);
   // mainform_tracklist.cpp
   void CreateTrackList();
+  void ConnectPlayControl();
   void FillTagList();
   // Rows made while the list's updating is suspended wait here; they appear, with one notice,
   // when the outermost suspension ends.
@@ -196,6 +225,23 @@ class TMainForm : public QMainWindow {
   void EndListUpdate();
   void AppendRow(const TMp3PlayerPtr& record);
   int RowCountWithPending() const;
+  // mainform_playback.cpp, mainform_navigation.cpp
+  void PlayCurrent();
+  void PlayFile();
+  void PlayStream();
+  bool BuildCheckedList();
+  void SelectNextChecked();
+  void ShowVolumeProcents();
+  // -1 deselects the first selected row; a row index selects that row too.
+  void SetItemIndex(int row);
+  void ScrollToFirstSelected();
+  void StartEngine(const TMp3PlayerPtr& mp3);
+  void ClearPlayingMark();
+  void SetPauseCaption(bool paused);
+  // TMp3FileThreadHost
+  void SetPositionMaximum(std::uint32_t ms) override;
+  void ShowOpenError(const QString& text) override;
+  void TrackEndCheck(bool stopped) override;
   bool lvMainKeyDown(QKeyEvent* event);
   // mainform_durations.cpp: the duration scanner, started after tracks were added.
   void StartTimeThread();
@@ -210,6 +256,12 @@ class TMainForm : public QMainWindow {
   bool FhasSetting = false;
   QString ExFileName;
   int FNewID = 0;
+  bool FControl = false;
+  TFileType FMp3FileType = ft_Mp3;
+  bool FCheckListView = false;
+  std::unique_ptr<QStringList> FChekedList;
+  int FStartCount = 0;
+  QString FPauseCaption;  // the button's own caption while it differs from the command's
   int ColumnToSort = 0;
   int FNewItem = -1;  // the row most recently added
   int FListUpdateDepth = 0;

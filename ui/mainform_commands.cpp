@@ -38,11 +38,11 @@ struct CommandRow {
 
 const CommandRow kCommands[] = {
     {"Mp3Play", "Commands", "Play", "Play Song", "F1", &TMainForm::Mp3PlayExecute},
-    {"Mp3Pause", "Commands", "Pause", "Pause", "F2", nullptr},
-    {"Mp3Close", "Commands", "Stop", "Stop", "F3", nullptr},
+    {"Mp3Pause", "Commands", "Pause", "Pause", "F2", &TMainForm::Mp3PauseExecute},
+    {"Mp3Close", "Commands", "Stop", "Stop", "F3", &TMainForm::Mp3CloseExecute},
     {"Mp3Load", "Commands", "Load Directory", "Load Directory", "", nullptr},
-    {"Mp3Next", "Commands", "Next", "Next Track", "F6", nullptr},
-    {"Mp3Prev", "Commands", "Prev", "Previous Track", "F7", nullptr},
+    {"Mp3Next", "Commands", "Next", "Next Track", "F6", &TMainForm::Mp3NextExecute},
+    {"Mp3Prev", "Commands", "Prev", "Previous Track", "F7", &TMainForm::Mp3PrevExecute},
     {"PlayList", "Function", "Play List", "", "", nullptr},
     {"Search", "Function", "Find", "", "Ctrl+S", nullptr},
     {"Delete", "Function", "Delete track", "", "Ctrl+D", &TMainForm::DeleteExecute},
@@ -275,6 +275,11 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::Show:
     case QEvent::Hide:
       if (watched == ProgressBar1) ScheduleActionUpdate();
+      break;
+    case QEvent::MouseButtonRelease:
+      // A click in the list, seen once the list has handled it (a check box it ticked counts).
+      if (watched == lvMain->viewport())
+        QTimer::singleShot(0, this, [this] { RunGuarded(this, [this] { lvMainClick(); }); });
       break;
     default:
       break;

@@ -81,7 +81,7 @@ void TMainForm::AClearPlayListExecute() {
     FTrackList->Clear();
     FTagList->SetRecords({});
     if (Mp3Session) Mp3Session->SetRefresh();
-    // The file playback device is closed here once the engine exists.
+    Mp3FileThread->Close();
     Progress->setValue(0);
     CurrMp3.reset();
     Timer->stop();
@@ -110,10 +110,6 @@ void TMainForm::lvMainColumnClick(int column) {
 
 void TMainForm::cboxShowCheckListClick() {
   FTrackList->SetCheckMode(cboxShowCheckList->isChecked());
-}
-
-void TMainForm::Mp3PlayExecute() {
-  // Playing the current track comes with the playback engine.
 }
 
 bool TMainForm::lvMainKeyDown(QKeyEvent* event) {

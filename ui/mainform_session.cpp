@@ -43,7 +43,7 @@ void TMainForm::FormCreate(const QStringList& arguments) {
 void TMainForm::InitSession() {
   // Made idle; every load starts a scanner of its own.
   TimeThread = std::make_unique<TTimeThread>();
-  // The file playback engine object joins here when it is built.
+  Mp3FileThread = std::make_shared<TMp3FileThread>();
   InitBass();
   FCurrVolume = 50;
   FWidnowsTemporaryDir = GetTemporaryDir();
@@ -137,16 +137,20 @@ void TMainForm::AExitExecute() {
   }
   if (FormProgress) FormProgress->hide();
   SaveSettings(FWidnowsTemporaryDir + kSettingsFile);
-  // The folder groups are saved and file playback is stopped here once they exist.
+  // The folder groups are saved here once they exist.
   BASS_Free();
+  Mp3FileThread->Close();
   QCoreApplication::exit(0);
 }
 
 void TMainForm::FormDestroy() {
   setAcceptDrops(false);
+  Timer->stop();
+  Mp3FileThread.reset();
   // Stops a running scan and waits for it: its worker never waits for this thread.
   TTimeThread::FreeAll();
   CurrMp3.reset();
+  NodeMp3.reset();
   Mp3Session.reset();
   // Normally freed by the close request or Exit already; a window destroyed any other way must
   // not leave the library held.

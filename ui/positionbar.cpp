@@ -1,5 +1,6 @@
 #include "ui/positionbar.h"
 
+#include <QMouseEvent>
 #include <QStyleOptionProgressBar>
 #include <QStylePainter>
 
@@ -15,4 +16,9 @@ void TPositionBar::paintEvent(QPaintEvent* event) {
   option.maximum = 1;
   option.progress = 0;
   painter.drawControl(QStyle::CE_ProgressBar, option);
+}
+
+void TPositionBar::mousePressEvent(QMouseEvent* event) {
+  Q_EMIT MouseDown(static_cast<int>(event->position().x()));
+  event->accept();
 }

@@ -9,6 +9,11 @@ class TPositionBar : public QProgressBar {
  public:
   using QProgressBar::QProgressBar;
 
+ Q_SIGNALS:
+  // Any mouse button pressed on the bar, at this horizontal position.
+  void MouseDown(int x);
+
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
 };

@@ -1,0 +1,194 @@
+// Play control: play, pause, stop, the timer with its end-of-track check, seeking and volume.
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QScrollBar>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeView>
+
+#include "audio/bass.h"
+#include "ui/dialogs.h"
+#include "ui/mainform.h"
+#include "ui/nodetree.h"
+#include "ui/positionbar.h"
+#include "ui/tracklistmodel.h"
+
+void TMainForm::ConnectPlayControl() {
+  connect(Timer, &QTimer::timeout, this, [this] { RunGuarded(this, [this] { TimerTimer(); }); });
+  connect(Progress, &TPositionBar::MouseDown, this,
+          [this](int x) { RunGuarded(this, [&] { ProgressMouseDown(x); }); });
+  connect(ScrVolume, &QScrollBar::valueChanged, this, [this] { ScrVolumeChange(); });
+  connect(Mp3Node->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          [this] { Mp3NodeChange(); });
+  connect(Mp3Node, &QAbstractItemView::doubleClicked, this,
+          [this] { RunGuarded(this, [this] { Mp3NodeDblClick(); }); });
+  // The button's caption follows the pause state, while the command keeps its own; the button
+  // takes the command's caption again whenever the command changes.
+  connect(Command(QStringLiteral("Mp3Pause")), &QAction::changed, btnPause, [this] {
+    if (!FPauseCaption.isEmpty()) btnPause->setText(FPauseCaption);
+  });
+}
+
+void TMainForm::Mp3PlayExecute() {
+  if (FEnumTabs == et_Mp3) {
+    PlayCurrent();
+  } else if (FEnumTabs == Et_Node) {
+    const QModelIndexList selected = Mp3Node->selectionModel()->selectedRows();
+    if (selected.isEmpty()) return;
+    NodeMp3 = NodeRecord(selected.first());
+    Mp3NodeDblClick();
+  }
+}
+
+void TMainForm::PlayCurrent() {
+  if (!CurrMp3) return;
+  const QFileInfo file(CurrMp3->Mp3Path());
+  if (!file.isFile()) {
+    Dialogs().ShowMessage(this, QStringLiteral("File not found!"));
+    return;
+  }
+  if (QLatin1Char('.') + file.suffix().toUpper() == QLatin1String(".MP3"))
+    PlayFile();
+  else
+    PlayStream();
+}
+
+void TMainForm::PlayStream() {
+  // Network streams and stream play lists are played here once the stream player is built.
+}
+
+void TMainForm::PlayFile() {
+  if (!CurrMp3) return;
+  BASS_Free();
+  InitBass();
+  FMp3FileType = ft_Mp3;
+  if (cboxShowCheckList->isChecked() && BuildCheckedList()) SelectNextChecked();
+  if (!CurrMp3 || !lvMain->selectionModel()->hasSelection()) return;
+  Progress->setMaximum(0);
+  Mp3FileThread->Close();
+  StartEngine(CurrMp3);
+  Timer->start();
+  FNewID = ItemIndex();
+  ClearPlayingMark();
+  CurrMp3->SetMp3State(1);
+  if (FTrackList->rowCount() > 0) FTrackList->RecordsChanged(0, FTrackList->rowCount() - 1);
+  ShowVolumeProcents();
+}
+
+void TMainForm::Mp3NodeDblClick() {
+  Mp3FileThread->Close();
+  StartEngine(NodeMp3);
+  Timer->start();
+  ClearPlayingMark();
+  ShowVolumeProcents();
+}
+
+void TMainForm::StartEngine(const TMp3PlayerPtr& mp3) {
+  Mp3FileThread = std::make_shared<TMp3FileThread>(mp3, FCurrVolume);
+  Mp3FileThread->Start(this);
+}
+
+void TMainForm::ClearPlayingMark() {
+  if (!Mp3Session) return;
+  if (const TMp3PlayerPtr playing = Mp3Session->GetMp3Status()) {
+    playing->SetMp3State(0);
+    if (FTrackList->rowCount() > 0) FTrackList->RecordsChanged(0, FTrackList->rowCount() - 1);
+  }
+}
+
+void TMainForm::Mp3PauseExecute() {
+  if (FEnumTabs == et_Mp3) {
+    if (!Mp3Session || !Mp3Session->CashMp3()) return;
+  } else if (FEnumTabs != Et_Node) {
+    return;
+  }
+  SetMp3Pause();
+}
+
+void TMainForm::SetMp3Pause() {
+  if (!FControl) {
+    Timer->stop();
+    SetPauseCaption(true);
+    Mp3FileThread->Pause();
+    FControl = true;
+  } else {
+    Timer->start();
+    SetPauseCaption(false);
+    Mp3FileThread->ResumePlay();
+    FControl = false;
+  }
+}
+
+void TMainForm::SetPauseCaption(bool paused) {
+  static const char* const kCaptions[2][2] = {{"Pause", "Resume"}, {"Пауза", "Продължи"}};
+  const int language = cboxLng->currentIndex();
+  if (language != 0 && language != 1) return;
+  FPauseCaption = QString::fromUtf8(kCaptions[language][paused ? 1 : 0]);
+  btnPause->setText(FPauseCaption);
+}
+
+void TMainForm::Mp3CloseExecute() {
+  Progress->setMaximum(0);
+  Timer->stop();
+  if (FMp3FileType == ft_Mp3) {
+    Mp3FileThread->Close();
+    Mp3FileThread->Stop();
+  } else if (FMp3FileType == ft_M3u) {
+    BASS_Stop();
+  }
+}
+
+void TMainForm::TimerTimer() {
+  // The check may start the next track, which replaces the engine it runs on.
+  const TMp3FileThreadPtr engine = Mp3FileThread;
+  engine->CheckTrackEnd();
+  StatusPanel(0)->setText(QStringLiteral("Time ") +
+                          TMp3Session::SecToTime(Mp3FileThread->Position()));
+  Progress->setValue(static_cast<int>(Mp3FileThread->Position()));
+}
+
+void TMainForm::TrackEndCheck(bool stopped) {
+  const int last = FTrackList->rowCount() - 1;
+  if (cboxRepeat->isChecked() && ItemIndex() == last) FNewID = -1;
+  if (!cboxRepeat->isChecked() && FNewID == last) return;
+  if (!stopped) return;
+  if (pcMain->currentWidget() == tsMp3Player)
+    Mp3NextPlay();
+  else if (pcMain->currentWidget() == tsMp3Node)
+    Mp3NodeNextPlay();
+}
+
+void TMainForm::ProgressMouseDown(int x) {
+  const int width = Progress->width();
+  if (width <= 0) return;
+  const std::int64_t target = std::int64_t{x} * Mp3FileThread->GetLength() / width;
+  Mp3FileThread->SetPosition(static_cast<std::uint32_t>(target));
+}
+
+void TMainForm::ScrVolumeChange() {
+  const int position = ScrVolume->value();
+  if (FMp3FileType == ft_Mp3) {
+    FCurrVolume = Mp3FileThread->SetVolume(position);
+  } else if (FMp3FileType == ft_M3u) {
+    BASS_SetVolume(static_cast<float>(position / 100.0));
+    FCurrVolume = position;
+  }
+  ShowVolumeProcents();
+}
+
+void TMainForm::ShowVolumeProcents() {
+  lblProcents->setText(QString::number(ScrVolume->value()) + QStringLiteral(" % "));
+}
+
+void TMainForm::SetPositionMaximum(std::uint32_t ms) {
+  Progress->setMaximum(static_cast<int>(std::min<std::uint32_t>(ms, INT32_MAX)));
+}
+
+void TMainForm::ShowOpenError(const QString& text) {
+  Dialogs().ShowMessage(this, text);
+}
