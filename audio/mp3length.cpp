@@ -250,6 +250,29 @@ struct TMp3Decoder::TReader {
     return tagEnd;
   }
 
+  // PCM frames per channel of a stream without an info tag, counted by walking its frame
+  // headers from the first frame to the end of the file: far cheaper than the decoder
+  // library's own scan, which parses every frame. Only a clean stream is counted: anything
+  // else between the frames (junk, a change of stream, a frame cut short) gives -1, and the
+  // library's scan settles it the way its decoding will.
+  std::int64_t WalkFrames(const mp3::TStreamInfo& info) {
+    std::int64_t at = info.firstFrame;
+    std::int64_t samples = 0;
+    while (at < size) {
+      std::size_t got = 0;
+      const std::uint8_t* p = Fetch(at, 8, &got);
+      mp3::TFrameHeader h;
+      if (got < 4 || !mp3::ParseFrameHeader(p, &h) || !mp3::SameStream(h, info.header)) {
+        if (mp3::IsTrailingTag(p, got)) break;
+        return -1;
+      }
+      if (at + h.frameBytes > size) return -1;
+      samples += h.samples;
+      at += h.frameBytes;
+    }
+    return samples;
+  }
+
   static mpg123_ssize_t Read(void* self, void* out, std::size_t bytes) {
     auto* r = static_cast<TReader*>(self);
     auto* dst = static_cast<std::uint8_t*>(out);
@@ -389,11 +412,18 @@ int TMp3Decoder::Open(const char* path) {
     length_ = tagged;
     fromTag_ = true;
   } else {
-    if (mpg123_scan(handle_) != MPG123_OK) {
-      Close();
-      return MP3_ERR_NOT_MP3;
+    const std::int64_t walked = info.tag == mp3::TStreamInfo::kNoTag && info.header.rate == rate_
+                                    ? reader_->WalkFrames(info)
+                                    : -1;
+    if (walked > 0) {
+      length_ = walked;
+    } else {
+      if (mpg123_scan(handle_) != MPG123_OK) {
+        Close();
+        return MP3_ERR_NOT_MP3;
+      }
+      length_ = mpg123_length(handle_);
     }
-    length_ = mpg123_length(handle_);
   }
   if (length_ <= 0) {
     Close();

@@ -38,6 +38,36 @@ QString HalfOfTaggedCbr() {
   return mp3test::WriteFile(QStringLiteral("cbr_half.mp3"), bytes.left(bytes.size() / 2));
 }
 
+// Untagged files whose frames are counted by walking their headers, in the shapes a walk must
+// either get right or hand over to the decoder library's scan.
+QString UntaggedWith(const char* name, const std::function<QByteArray(QByteArray)>& change) {
+  return mp3test::WriteFile(QLatin1String(name) + QStringLiteral(".mp3"),
+                            change(mp3test::ReadAll(File("cbr_plain"))));
+}
+qsizetype AfterFrames(const QByteArray& bytes, int count) {
+  qsizetype at = 0;
+  for (int i = 0; i < count; ++i) {
+    mp3::TFrameHeader h;
+    if (at + 4 > bytes.size() ||
+        !mp3::ParseFrameHeader(reinterpret_cast<const std::uint8_t*>(bytes.constData()) + at, &h))
+      return -1;
+    at += h.frameBytes;
+  }
+  return at;
+}
+QString JunkBetweenFrames() {
+  return UntaggedWith("junk_between_frames", [](QByteArray b) {
+    return b.insert(AfterFrames(b, 12), QByteArray(300, '\x55'));
+  });
+}
+QString TrailingId3v1() {
+  return UntaggedWith("trailing_id3v1",
+                      [](QByteArray b) { return b + "TAG" + QByteArray(125, ' '); });
+}
+QString LastFrameCut() {
+  return UntaggedWith("last_frame_cut", [](QByteArray b) { return b.left(b.size() - 150); });
+}
+
 class Mp3Length : public ::testing::TestWithParam<LengthCase> {};
 
 TEST_P(Mp3Length, AgreesWithDecodingTheWholeFile) {
@@ -83,7 +113,10 @@ INSTANTIATE_TEST_SUITE_P(
                       LengthCase{"mono", [] { return Named("mono"); }, true},
                       LengthCase{"mpeg2_22khz", [] { return Named("mpeg2"); }, true},
                       LengthCase{"vbri", [] { return Named("vbri"); }, true},
-                      LengthCase{"tag_outlives_a_truncation", &HalfOfTaggedCbr, false}),
+                      LengthCase{"tag_outlives_a_truncation", &HalfOfTaggedCbr, false},
+                      LengthCase{"untagged_junk_between_frames", &JunkBetweenFrames, false},
+                      LengthCase{"untagged_trailing_id3v1", &TrailingId3v1, false},
+                      LengthCase{"untagged_last_frame_cut", &LastFrameCut, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Inputs that are not MP3 audio: every entry point refuses them quickly with the right code.
