@@ -185,30 +185,93 @@ std::size_t ReadAt(int fd, std::uint8_t* out, std::size_t size, std::int64_t off
   return done;
 }
 
-// Offset just past the ID3v2 tags at the start of the file.
-std::int64_t SkipId3v2(int fd, std::int64_t fileSize) {
-  std::int64_t pos = 0;
-  for (int i = 0; i < mp3::kMaxId3Tags; ++i) {
-    std::uint8_t h[10];
-    if (ReadAt(fd, h, sizeof h, pos) != sizeof h) break;
-    if (std::memcmp(h, "ID3", 3) != 0 || h[3] == 0xFF || h[4] == 0xFF) break;
-    if ((h[6] | h[7] | h[8] | h[9]) & 0x80) break;  // sizes are 7 bits a byte
-    const std::int64_t body = (std::int64_t{h[6]} << 21) | (h[7] << 14) | (h[8] << 7) | h[9];
-    pos += 10 + body + ((h[5] & 0x10) ? 10 : 0);
-    if (pos >= fileSize) break;
-  }
-  return pos;
-}
-
 }  // namespace
 
 // The decoder reads a frame header and then its body, two small reads a frame; serving them
 // from a block buffer instead of the kernel makes a frame scan several times faster.
 struct TMp3Decoder::TReader {
   static constexpr std::size_t kBlock = 64 * 1024;
+  // What Open needs from one place in the file: the search window for the first frame, and a
+  // little more so that one read at the start also covers a short tag before it.
+  static constexpr std::size_t kWindow = mp3::kJunkLimit + 2 * mp3::kLongestFrame;
+  static constexpr std::size_t kFirstRead = kWindow + 4 * 1024;
 
-  TReader(int descriptor, std::int64_t fileSize) : fd(descriptor), size(fileSize) {}
-  ~TReader() { ::close(fd); }
+  ~TReader() { Close(); }
+  // The block stays allocated from file to file: a decoder that measures many files fills no
+  // fresh buffer for each.
+  void Reset(int descriptor, std::int64_t fileSize) {
+    Close();
+    fd = descriptor;
+    size = fileSize;
+    pos = 0;
+    blockStart = 0;
+    blockBytes = 0;
+  }
+  void Close() {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+  }
+  void Reserve(std::size_t bytes) {
+    if (block.size() < bytes) block.resize(bytes);
+  }
+
+  // Up to `bytes` bytes at `offset` (fewer at the end of the file; *got says how many), served
+  // from the block, which is read anew at `offset` when it does not hold them. The decoder's
+  // first reads then come from the same block.
+  const std::uint8_t* Fetch(std::int64_t offset, std::size_t bytes, std::size_t* got) {
+    const std::int64_t blockEnd = blockStart + static_cast<std::int64_t>(blockBytes);
+    const std::int64_t wantEnd = std::min(size, offset + static_cast<std::int64_t>(bytes));
+    if (offset < blockStart || wantEnd > blockEnd) {
+      const std::size_t read = std::max(bytes, kFirstRead);
+      Reserve(read);
+      blockStart = offset;
+      blockBytes = ReadAt(fd, block.data(), read, offset);
+    }
+    const std::int64_t at = offset - blockStart;
+    *got = static_cast<std::size_t>(std::clamp<std::int64_t>(
+        std::min(wantEnd, blockStart + static_cast<std::int64_t>(blockBytes)) - offset, 0,
+        static_cast<std::int64_t>(bytes)));
+    return block.data() + at;
+  }
+
+  // Offset just past the ID3v2 tags at the start of the file.
+  std::int64_t SkipId3v2() {
+    std::int64_t tagEnd = 0;
+    for (int i = 0; i < mp3::kMaxId3Tags; ++i) {
+      std::size_t got = 0;
+      const std::uint8_t* h = Fetch(tagEnd, 10, &got);
+      if (got != 10) break;
+      if (std::memcmp(h, "ID3", 3) != 0 || h[3] == 0xFF || h[4] == 0xFF) break;
+      if ((h[6] | h[7] | h[8] | h[9]) & 0x80) break;  // sizes are 7 bits a byte
+      const std::int64_t body = (std::int64_t{h[6]} << 21) | (h[7] << 14) | (h[8] << 7) | h[9];
+      tagEnd += 10 + body + ((h[5] & 0x10) ? 10 : 0);
+      if (tagEnd >= size) break;
+    }
+    return tagEnd;
+  }
+
+  // PCM frames per channel of a stream without an info tag, counted by walking its frame
+  // headers from the first frame to the end of the file: far cheaper than the decoder
+  // library's own scan, which parses every frame. Only a clean stream is counted: anything
+  // else between the frames (junk, a change of stream, a frame cut short) gives -1, and the
+  // library's scan settles it the way its decoding will.
+  std::int64_t WalkFrames(const mp3::TStreamInfo& info) {
+    std::int64_t at = info.firstFrame;
+    std::int64_t samples = 0;
+    while (at < size) {
+      std::size_t got = 0;
+      const std::uint8_t* p = Fetch(at, 8, &got);
+      mp3::TFrameHeader h;
+      if (got < 4 || !mp3::ParseFrameHeader(p, &h) || !mp3::SameStream(h, info.header)) {
+        if (mp3::IsTrailingTag(p, got)) break;
+        return -1;
+      }
+      if (at + h.frameBytes > size) return -1;
+      samples += h.samples;
+      at += h.frameBytes;
+    }
+    return samples;
+  }
 
   static mpg123_ssize_t Read(void* self, void* out, std::size_t bytes) {
     auto* r = static_cast<TReader*>(self);
@@ -218,7 +281,7 @@ struct TMp3Decoder::TReader {
       if (r->pos < r->blockStart ||
           r->pos >= r->blockStart + static_cast<std::int64_t>(r->blockBytes)) {
         if (r->pos >= r->size) break;
-        r->block.resize(kBlock);
+        r->Reserve(kBlock);
         r->blockStart = r->pos;
         r->blockBytes = ReadAt(r->fd, r->block.data(), kBlock, r->pos);
         if (r->blockBytes == 0) break;
@@ -247,8 +310,8 @@ struct TMp3Decoder::TReader {
     return static_cast<off_t>(target);
   }
 
-  const int fd;
-  const std::int64_t size;
+  int fd = -1;
+  std::int64_t size = 0;
   std::int64_t pos = 0;
   std::vector<std::uint8_t> block;
   std::int64_t blockStart = 0;
@@ -259,15 +322,13 @@ TMp3Decoder::TMp3Decoder() = default;
 
 TMp3Decoder::~TMp3Decoder() {
   Close();
+  if (handle_) mpg123_delete(handle_);
 }
 
 void TMp3Decoder::Close() {
-  if (handle_) {
-    mpg123_close(handle_);
-    mpg123_delete(handle_);
-    handle_ = nullptr;
-  }
-  reader_.reset();
+  if (handle_) mpg123_close(handle_);
+  open_ = false;
+  if (reader_) reader_->Close();
   rate_ = 0;
   channels_ = 0;
   length_ = 0;
@@ -295,39 +356,46 @@ int TMp3Decoder::Open(const char* path) {
   }
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   const std::int64_t fileSize = st.st_size;
-  reader_ = std::make_unique<TReader>(fd, fileSize);
+  if (!reader_) reader_ = std::make_unique<TReader>();
+  reader_->Reset(fd, fileSize);
 
-  const std::int64_t start = SkipId3v2(fd, fileSize);
+  std::size_t got = 0;
+  reader_->Fetch(0, TReader::kFirstRead, &got);
+  const std::int64_t start = reader_->SkipId3v2();
   if (start >= fileSize) {
     Close();
     return MP3_ERR_NOT_MP3;
   }
-  std::vector<std::uint8_t> window(static_cast<std::size_t>(std::min<std::int64_t>(
-      fileSize - start, static_cast<std::int64_t>(mp3::kJunkLimit + 2 * mp3::kLongestFrame))));
-  window.resize(ReadAt(fd, window.data(), window.size(), start));
+  const std::uint8_t* window =
+      reader_->Fetch(start,
+                     static_cast<std::size_t>(std::min<std::int64_t>(
+                         fileSize - start, static_cast<std::int64_t>(TReader::kWindow))),
+                     &got);
   mp3::TStreamInfo info;
-  if (!mp3::ParseStreamStart(window.data(), window.size(), start, fileSize, &info)) {
+  if (!mp3::ParseStreamStart(window, got, start, fileSize, &info)) {
     Close();
     return MP3_ERR_NOT_MP3;
   }
 
-  int err = MPG123_OK;
-  handle_ = mpg123_new(nullptr, &err);
   if (!handle_) {
-    Close();
-    return MP3_ERR_DECODER;
-  }
-  // Gapless: the encoder delay and padding are cut, so the decoded count is the length.
-  // No "Frankenstein" streams: the output format cannot change under the sound stream.
-  mpg123_param(handle_, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_GAPLESS | MPG123_NO_FRANKENSTEIN,
-               0);
-  mpg123_param(handle_, MPG123_REMOVE_FLAGS, MPG123_AUTO_RESAMPLE, 0);
-  mpg123_format_none(handle_);
-  const long* rates = nullptr;
-  std::size_t rateCount = 0;
-  mpg123_rates(&rates, &rateCount);
-  for (std::size_t i = 0; i < rateCount; ++i) {
-    mpg123_format(handle_, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
+    int err = MPG123_OK;
+    handle_ = mpg123_new(nullptr, &err);
+    if (!handle_) {
+      Close();
+      return MP3_ERR_DECODER;
+    }
+    // Gapless: the encoder delay and padding are cut, so the decoded count is the length.
+    // No "Frankenstein" streams: the output format cannot change under the sound stream.
+    mpg123_param(handle_, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_GAPLESS | MPG123_NO_FRANKENSTEIN,
+                 0);
+    mpg123_param(handle_, MPG123_REMOVE_FLAGS, MPG123_AUTO_RESAMPLE, 0);
+    mpg123_format_none(handle_);
+    const long* rates = nullptr;
+    std::size_t rateCount = 0;
+    mpg123_rates(&rates, &rateCount);
+    for (std::size_t i = 0; i < rateCount; ++i) {
+      mpg123_format(handle_, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
+    }
   }
   int encoding = 0;
   if (mpg123_replace_reader_handle(handle_, &TReader::Read, &TReader::Seek, nullptr) != MPG123_OK ||
@@ -344,16 +412,24 @@ int TMp3Decoder::Open(const char* path) {
     length_ = tagged;
     fromTag_ = true;
   } else {
-    if (mpg123_scan(handle_) != MPG123_OK) {
-      Close();
-      return MP3_ERR_NOT_MP3;
+    const std::int64_t walked = info.tag == mp3::TStreamInfo::kNoTag && info.header.rate == rate_
+                                    ? reader_->WalkFrames(info)
+                                    : -1;
+    if (walked > 0) {
+      length_ = walked;
+    } else {
+      if (mpg123_scan(handle_) != MPG123_OK) {
+        Close();
+        return MP3_ERR_NOT_MP3;
+      }
+      length_ = mpg123_length(handle_);
     }
-    length_ = mpg123_length(handle_);
   }
   if (length_ <= 0) {
     Close();
     return MP3_ERR_NOT_MP3;
   }
+  open_ = true;
   return MP3_OK;
 }
 
@@ -364,7 +440,7 @@ std::int64_t TMp3Decoder::LengthMs() const {
 
 std::size_t TMp3Decoder::Read(std::uint8_t* out, std::size_t bytes, bool* end) {
   *end = false;
-  if (!handle_) {
+  if (!open_) {
     *end = true;
     return 0;
   }
@@ -389,7 +465,7 @@ std::size_t TMp3Decoder::Read(std::uint8_t* out, std::size_t bytes, bool* end) {
 }
 
 bool TMp3Decoder::Seek(std::int64_t sample) {
-  if (!handle_ || sample < 0) return false;
+  if (!open_ || sample < 0) return false;
   return mpg123_seek(handle_, static_cast<off_t>(sample), SEEK_SET) >= 0;
 }
 

@@ -8,7 +8,8 @@ packages=(
   libgtest-dev libbenchmark-dev
 )
 if [[ "${1:-}" == "--test" ]]; then
-  packages+=(clang libclang-rt-14-dev pulseaudio pulseaudio-utils ffmpeg lame procps)
+  # mpg123: the reference player of the playback benchmark.
+  packages+=(clang libclang-rt-14-dev pulseaudio pulseaudio-utils ffmpeg lame procps mpg123)
 fi
 
 missing=()

@@ -2,7 +2,9 @@
 // The main window. It assembles the pages and keeps the handler names; the work of each concern
 // lives in its own file: mainform_layout.cpp (components), mainform_commands.cpp (command table,
 // menus, keys, enabling rule, page tracking), mainform_session.cpp (start-up, saving, shutdown),
-// mainform_tracklist.cpp (the main list).
+// mainform_tracklist.cpp (the main list), mainform_loading.cpp and mainform_listedit.cpp (filling
+// and editing it), mainform_playback.cpp and mainform_navigation.cpp (play control),
+// mainform_durations.cpp (the duration scanner).
 //
 // Threading: main thread only.
 #include <QColor>
@@ -37,9 +39,9 @@ class QTimer;
 class QToolButton;
 class QTreeView;
 class TFormProgress;
-
 class TTagListModel;
 class TTrackListModel;
+struct TTimeBatch;
 
 namespace platform {
 class SingleInstanceLock;
@@ -240,9 +242,10 @@ class TMainForm : public QMainWindow, private TMp3FileThreadHost {
   void SetPositionMaximum(std::uint32_t ms) override;
   void ShowOpenError(const QString& text) override;
   void TrackEndCheck(bool stopped) override;
-  // The duration scanner's place: started after tracks were added.
-  void StartTimeThread();
   bool lvMainKeyDown(QKeyEvent* event);
+  // mainform_durations.cpp: the duration scanner, started after tracks were added.
+  void StartTimeThread();
+  void ShowTimes(const TTimeBatch& batch);
 
   // Private state of the window.
   QString FDefaultPath;

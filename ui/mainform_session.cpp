@@ -12,6 +12,7 @@
 #include "platform/datadir.h"
 #include "platform/inifile.h"
 #include "platform/singleinstance.h"
+#include "playback/timethread.h"
 #include "ui/dialogs.h"
 #include "ui/formprogress.h"
 #include "ui/mainform.h"
@@ -40,7 +41,8 @@ void TMainForm::FormCreate(const QStringList& arguments) {
 }
 
 void TMainForm::InitSession() {
-  // The duration scanner object joins here when it is built.
+  // Made idle; every load starts a scanner of its own.
+  TimeThread = std::make_unique<TTimeThread>();
   Mp3FileThread = std::make_shared<TMp3FileThread>();
   InitBass();
   FCurrVolume = 50;
@@ -145,6 +147,8 @@ void TMainForm::FormDestroy() {
   setAcceptDrops(false);
   Timer->stop();
   Mp3FileThread.reset();
+  // Stops a running scan and waits for it: its worker never waits for this thread.
+  TTimeThread::FreeAll();
   CurrMp3.reset();
   NodeMp3.reset();
   Mp3Session.reset();

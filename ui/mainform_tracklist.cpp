@@ -69,12 +69,6 @@ void TMainForm::AppendRow(const TMp3PlayerPtr& record) {
   FNewItem = FTrackList->rowCount() - 1;
 }
 
-void TMainForm::StartTimeThread() {
-  // Until durations are measured in the background, a scan has nothing to do and ends at once.
-  ProgressBar1->hide();
-  lblLoading->hide();
-}
-
 void TMainForm::LoadPlayListFile(const QString& path) {
   TMp3Settings& settings = Mp3Session->Mp3Seetings();
   settings.SetOnLoadProgress([this](TMp3Session* sender) { ShowLoadProgress(sender); });

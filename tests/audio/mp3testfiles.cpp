@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <map>
 #include <mutex>
 #include <vector>
 
@@ -157,6 +158,32 @@ QString File(const char* name) {
     return {};
   }
   return f.dir.filePath(QString::fromLatin1(name) + QStringLiteral(".mp3"));
+}
+
+QString Made(const QString& name, const QStringList& args) {
+  Folder& f = TheFolder();
+  if (!f.error.isEmpty()) {
+    ADD_FAILURE() << "MP3 test files: " << f.error.toStdString();
+    return {};
+  }
+  static std::mutex mutex;
+  static std::map<QString, QString> made;  // name -> why it could not be made, or empty
+  const std::lock_guard lock(mutex);
+  const QString path = f.dir.filePath(name);
+  auto it = made.find(name);
+  if (it == made.end()) {
+    QStringList full = {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y")};
+    for (const QString& arg : args)
+      full << (arg == QLatin1String("{sine}") ? f.dir.filePath(QStringLiteral("sine44.wav")) : arg);
+    QString error;
+    Run(QStringLiteral("ffmpeg"), full << path, &error);
+    it = made.emplace(name, error).first;
+  }
+  if (!it->second.isEmpty()) {
+    ADD_FAILURE() << "cannot make " << name.toStdString() << ": " << it->second.toStdString();
+    return {};
+  }
+  return path;
 }
 
 QString WriteFile(const QString& name, const QByteArray& bytes) {

@@ -3,6 +3,7 @@
 // ffmpeg and lame in a temporary folder, and a reference length from decoding them whole.
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 
@@ -13,6 +14,12 @@ namespace mp3test {
 // put in front of cbr_plain), "two_tones" (440 Hz for half a second, then 880 Hz). Fails the
 // test and returns an empty path if they cannot be made.
 QString File(const char* name);
+
+// A file of the same folder made once per test process by ffmpeg: `args` come after "-v error
+// -y" and before the file's path, and "{sine}" among them stands for the one-second 44.1 kHz
+// stereo tone the named files above are made from. Fails the test and returns an empty path if
+// the file cannot be made.
+QString Made(const QString& name, const QStringList& args);
 
 // A new file in the same folder with these bytes.
 QString WriteFile(const QString& name, const QByteArray& bytes);

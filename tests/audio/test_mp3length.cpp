@@ -38,6 +38,36 @@ QString HalfOfTaggedCbr() {
   return mp3test::WriteFile(QStringLiteral("cbr_half.mp3"), bytes.left(bytes.size() / 2));
 }
 
+// Untagged files whose frames are counted by walking their headers, in the shapes a walk must
+// either get right or hand over to the decoder library's scan.
+QString UntaggedWith(const char* name, const std::function<QByteArray(QByteArray)>& change) {
+  return mp3test::WriteFile(QLatin1String(name) + QStringLiteral(".mp3"),
+                            change(mp3test::ReadAll(File("cbr_plain"))));
+}
+qsizetype AfterFrames(const QByteArray& bytes, int count) {
+  qsizetype at = 0;
+  for (int i = 0; i < count; ++i) {
+    mp3::TFrameHeader h;
+    if (at + 4 > bytes.size() ||
+        !mp3::ParseFrameHeader(reinterpret_cast<const std::uint8_t*>(bytes.constData()) + at, &h))
+      return -1;
+    at += h.frameBytes;
+  }
+  return at;
+}
+QString JunkBetweenFrames() {
+  return UntaggedWith("junk_between_frames", [](QByteArray b) {
+    return b.insert(AfterFrames(b, 12), QByteArray(300, '\x55'));
+  });
+}
+QString TrailingId3v1() {
+  return UntaggedWith("trailing_id3v1",
+                      [](QByteArray b) { return b + "TAG" + QByteArray(125, ' '); });
+}
+QString LastFrameCut() {
+  return UntaggedWith("last_frame_cut", [](QByteArray b) { return b.left(b.size() - 150); });
+}
+
 class Mp3Length : public ::testing::TestWithParam<LengthCase> {};
 
 TEST_P(Mp3Length, AgreesWithDecodingTheWholeFile) {
@@ -83,7 +113,10 @@ INSTANTIATE_TEST_SUITE_P(
                       LengthCase{"mono", [] { return Named("mono"); }, true},
                       LengthCase{"mpeg2_22khz", [] { return Named("mpeg2"); }, true},
                       LengthCase{"vbri", [] { return Named("vbri"); }, true},
-                      LengthCase{"tag_outlives_a_truncation", &HalfOfTaggedCbr, false}),
+                      LengthCase{"tag_outlives_a_truncation", &HalfOfTaggedCbr, false},
+                      LengthCase{"untagged_junk_between_frames", &JunkBetweenFrames, false},
+                      LengthCase{"untagged_trailing_id3v1", &TrailingId3v1, false},
+                      LengthCase{"untagged_last_frame_cut", &LastFrameCut, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Inputs that are not MP3 audio: every entry point refuses them quickly with the right code.
@@ -170,6 +203,39 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"folder", [] { return QFileInfo(File("cbr")).absolutePath(); }, MP3_ERR_FILE},
         BadCase{"fifo_without_writer", &Fifo, MP3_ERR_FILE}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// One decoder opening file after file, refused ones in between, as the duration scanner uses it:
+// each file is measured and decoded as a fresh decoder would.
+TEST(Mp3DecoderReused, MeasuresEachFileAsAFreshOneWould) {
+  const QString files[] = {File("vbr_xing"),
+                           File("cbr_plain"),
+                           File("mpeg2"),
+                           mp3test::WriteFile(QStringLiteral("reuse_text.mp3"),
+                                              QByteArray("Not audio at all.\n").repeated(500)),
+                           File("mono"),
+                           File("vbri"),
+                           File("vbr_plain"),
+                           File("cbr")};
+  TMp3Decoder decoder;
+  std::vector<std::uint8_t> buffer(1 << 16);
+  for (int round = 0; round < 2; ++round) {
+    for (const QString& path : files) {
+      std::int64_t fresh = -1;
+      const int error = MeasureMp3Length(path, &fresh);
+      ASSERT_EQ(decoder.Open(path), error) << path.toStdString();
+      EXPECT_EQ(decoder.IsOpen(), error == MP3_OK);
+      if (error != MP3_OK) continue;
+      EXPECT_EQ(decoder.LengthMs(), fresh) << path.toStdString();
+      std::int64_t frames = 0;
+      for (bool end = false; !end;) {
+        frames += static_cast<std::int64_t>(decoder.Read(buffer.data(), buffer.size(), &end)) /
+                  decoder.FrameBytes();
+      }
+      EXPECT_EQ(frames, decoder.LengthSamples()) << path.toStdString();
+      if (round == 1) decoder.Close();  // closed in between, or opened over the last file
+    }
+  }
+}
 
 TEST(Mp3LengthArguments, NullOutputAndEmptyPath) {
   EXPECT_EQ(MeasureMp3Length(File("cbr"), nullptr), MP3_ERR_ARGUMENT);

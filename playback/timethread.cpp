@@ -1,0 +1,140 @@
+#include "playback/timethread.h"
+
+#include <QFile>
+#include <QMetaObject>
+
+#include <unordered_map>
+
+#include "audio/mp3length.h"
+
+std::unique_ptr<TTimeThread> TimeThread;
+
+namespace {
+
+std::atomic<std::uint64_t> gLastSerial{0};
+
+// Replaced scanners whose workers may still be finishing their current file (main thread).
+std::vector<std::unique_ptr<TTimeThread>>& Retired() {
+  static std::vector<std::unique_ptr<TTimeThread>> retired;
+  return retired;
+}
+
+void FreeEnded() {
+  std::erase_if(Retired(),
+                [](const std::unique_ptr<TTimeThread>& scanner) { return scanner->Ended(); });
+}
+
+}  // namespace
+
+TTimeThread::TTimeThread(const TMp3Cache* cache) : FSerial(++gLastSerial) {
+  if (!cache) return;
+  FHasCache = true;
+  FEntryCount = static_cast<int>(cache->size());
+  for (int i = 0; i < FEntryCount; ++i) {
+    const TMp3PlayerPtr& record = (*cache)[i];
+    if (!record || !record->Mp3Time().isEmpty() ||
+        !record->Mp3Name().endsWith(QLatin1String(".mp3"), Qt::CaseInsensitive))
+      continue;
+    FTracks.push_back(Track{record, i});
+    FPaths.push_back(QFile::encodeName(record->Mp3Path()));
+  }
+}
+
+TTimeThread::~TTimeThread() {
+  if (FThread.joinable()) {
+    FThread.request_stop();
+    FThread.join();
+  }
+  FReceiver.reset();
+}
+
+void TTimeThread::Start(Sink sink) {
+  if (FThread.joinable() || FPaths.empty()) return;
+  FSink = std::move(sink);
+  FReceiver = std::make_unique<QObject>();
+  FThread = std::jthread([this](std::stop_token stop) { Execute(stop); });
+}
+
+void TTimeThread::Stop() {
+  FThread.request_stop();
+}
+
+void TTimeThread::Execute(std::stop_token stop) {
+  const auto deliver = [this](TTimeBatch&& batch) {
+    // Shared: a queued call is copied, the results need not be.
+    auto carried = std::make_shared<const TTimeBatch>(std::move(batch));
+    QMetaObject::invokeMethod(
+        FReceiver.get(), [sink = FSink, carried] { sink(*carried); }, Qt::QueuedConnection);
+  };
+  TTimeBatch batch{FSerial, {}, false};
+  auto flushed = std::chrono::steady_clock::now();
+  // The scanner's private device: the same measurement as the player's, without a sound stream;
+  // one decoder for all files spares setting one up per file.
+  TMp3Decoder decoder;
+  for (std::size_t i = 0; i < FPaths.size() && !stop.stop_requested(); ++i) {
+    TTimeResult result{static_cast<int>(i), 0, MP3_OK};
+    result.error = decoder.Open(FPaths[i].constData());
+    if (result.error == MP3_OK) result.ms = decoder.LengthMs();
+    decoder.Close();
+    batch.results.push_back(result);
+    const auto now = std::chrono::steady_clock::now();
+    if (now - flushed >= kBatchInterval) {
+      deliver(std::exchange(batch, TTimeBatch{FSerial, {}, false}));
+      flushed = now;
+    }
+  }
+  batch.finished = true;
+  deliver(std::move(batch));
+  FEnded.store(true, std::memory_order_release);
+}
+
+std::vector<TMp3Player*> TTimeThread::ApplyBatch(const TTimeBatch& batch, const TMp3Cache* cache) {
+  std::vector<TMp3Player*> written;
+  if (batch.serial != FSerial || batch.results.empty()) return written;
+  FPosition = FTracks[batch.results.back().track].index + 1;
+  if (!cache) return written;
+
+  // Which results still have their record in the cache: one walk over the cache per batch.
+  std::vector<TMp3PlayerPtr> records(batch.results.size());
+  std::unordered_map<const TMp3Player*, std::size_t> resultOf;
+  for (std::size_t r = 0; r < batch.results.size(); ++r) {
+    records[r] = FTracks[batch.results[r].track].record.lock();
+    if (records[r]) resultOf.emplace(records[r].get(), r);
+  }
+  std::vector<bool> inCache(batch.results.size(), false);
+  std::size_t found = 0;
+  for (const TMp3PlayerPtr& record : *cache) {
+    const auto it = resultOf.find(record.get());
+    if (it == resultOf.end() || inCache[it->second]) continue;
+    inCache[it->second] = true;
+    if (++found == resultOf.size()) break;
+  }
+
+  for (std::size_t r = 0; r < batch.results.size(); ++r) {
+    if (!inCache[r]) continue;
+    const TTimeResult& result = batch.results[r];
+    FTotal += result.ms;
+    FMeasured = true;
+    records[r]->SetMp3Time(TMp3Session::SecToTime(result.ms));
+    records[r]->SetMp3TotalTime(FTotal);
+    written.push_back(records[r].get());
+  }
+  return written;
+}
+
+void TTimeThread::Replace(std::unique_ptr<TTimeThread> next) {
+  FreeEnded();
+  if (TimeThread) {
+    TimeThread->Stop();
+    Retired().push_back(std::move(TimeThread));
+  }
+  TimeThread = std::move(next);
+}
+
+void TTimeThread::FreeAll() {
+  std::unique_ptr<TTimeThread> last = std::move(TimeThread);
+  for (const auto& scanner : Retired()) scanner->Stop();
+  if (last) last->Stop();
+  Retired().clear();
+  last.reset();
+}
