@@ -149,7 +149,7 @@ void TMainForm::TimerTimer() {
   engine->CheckTrackEnd();
   StatusPanel(0)->setText(QStringLiteral("Time ") +
                           TMp3Session::SecToTime(Mp3FileThread->Position()));
-  Progress->setValue(static_cast<int>(Mp3FileThread->Position()));
+  Progress->SetPosition(static_cast<int>(Mp3FileThread->Position()));
 }
 
 void TMainForm::TrackEndCheck(bool stopped) {

@@ -9,6 +9,10 @@ class TPositionBar : public QProgressBar {
  public:
   using QProgressBar::QProgressBar;
 
+  // The playing position, ten times a second: the bar is told only when the filled width it
+  // draws would change, since each change repaints it at once.
+  void SetPosition(int position);
+
  Q_SIGNALS:
   // Any mouse button pressed on the bar, at this horizontal position.
   void MouseDown(int x);

@@ -158,6 +158,10 @@ TEST_F(PlayControl, PlaybackEndsWithTheTrackWhileAnotherPageIsShown) {
   QTest::qWait(400);
   EXPECT_EQ(Mp3FileThread.get(), engine);
   EXPECT_EQ(form->StatusPanel(0)->text(), QStringLiteral("Time 0:0:01"));
+  // The bar follows the position to within what one of its pixels stands for.
+  const int max = form->Progress->maximum();
+  EXPECT_GT(max, 900);
+  EXPECT_NEAR(form->Progress->value(), max, max / form->Progress->width() + 1);
 }
 
 TEST_F(PlayControl, CheckListPlaysTheTickedRowsInTurn) {
