@@ -15,18 +15,6 @@
 
 namespace {
 
-bool Encode(const QString& out, const QStringList& codec) {
-  QProcess ffmpeg;
-  ffmpeg.start(QStringLiteral("ffmpeg"),
-               QStringList{QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"),
-                           QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-                           QStringLiteral("sine=frequency=440:duration=300:sample_rate=44100"),
-                           QStringLiteral("-ac"), QStringLiteral("2"), QStringLiteral("-c:a"),
-                           QStringLiteral("libmp3lame")} +
-                   codec + QStringList{out});
-  return ffmpeg.waitForFinished(300000) && ffmpeg.exitCode() == 0;
-}
-
 double DecodeWholeMs(const QString& path) {
   return bench::MedianMs(3, [&] {
     TMp3Decoder decoder;
@@ -57,7 +45,7 @@ int main(int argc, char** argv) {
        QStringList{QStringLiteral("-q:a"), QStringLiteral("2")} + noTag},
   };
   for (const File& f : files) {
-    if (!Encode(f.path, f.codec)) {
+    if (!bench::EncodeSine(f.path, 300, f.codec)) {
       std::fprintf(stderr, "ffmpeg could not make %s\n", qPrintable(f.path));
       return 1;
     }

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "audio/mp3length.h"
+#include "bench/benchdialogs.h"
 #include "bench/benchutil.h"
 #include "playback/timethread.h"
 #include "ui/dialogs.h"
@@ -32,38 +33,13 @@ namespace {
 constexpr int kFiles = 10000;
 constexpr int kDecodeSample = 500;
 
-// Answers the folder browser with one folder; nothing else is asked.
-class FolderAnswer final : public TDialogs {
- public:
-  QString folder;
-  void ShowMessage(QWidget*, const QString&, const QString&, TMessageIcon) override {}
-  bool Confirm(QWidget*, const QString&) override { return true; }
-  QString OpenFile(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
-  QString SaveFile(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
-  QString SelectFolder(QWidget*, const QString&, const QString&) override { return folder; }
-  std::optional<QFont> SelectFont(QWidget*, const QFont&) override { return {}; }
-  std::optional<QColor> SelectColor(QWidget*, const QColor&) override { return {}; }
-  std::optional<QString> InputText(QWidget*, const QString&, const QString&,
-                                   const QString&) override {
-    return {};
-  }
-};
-
 [[noreturn]] void Fail(const char* what) {
   std::fprintf(stderr, "%s\n", what);
   std::exit(1);
 }
 
 void Encode(const QString& out, const QStringList& codec) {
-  QProcess ffmpeg;
-  ffmpeg.start(QStringLiteral("ffmpeg"),
-               QStringList{QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"),
-                           QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-                           QStringLiteral("sine=frequency=440:duration=10:sample_rate=44100"),
-                           QStringLiteral("-ac"), QStringLiteral("2"), QStringLiteral("-c:a"),
-                           QStringLiteral("libmp3lame")} +
-                   codec + QStringList{out});
-  if (!ffmpeg.waitForFinished(60000) || ffmpeg.exitCode() != 0) Fail("ffmpeg failed");
+  if (!bench::EncodeSine(out, 10, codec)) Fail("ffmpeg failed");
 }
 
 std::size_t ReadHeads(const std::vector<QByteArray>& paths) {
@@ -118,7 +94,7 @@ struct Stall {
 
 // Loads `folder` into a real window, then runs the event loop until the scan ends, with a 5 ms
 // timer recording the longest gap between its ticks.
-Stall ScanInWindow(FolderAnswer& dialogs, const QString& folder) {
+Stall ScanInWindow(bench::FolderAnswer& dialogs, const QString& folder) {
   dialogs.folder = folder;
   auto form = std::make_unique<TMainForm>();
   form->show();
@@ -218,7 +194,7 @@ int main(int argc, char** argv) {
   const double decode = decodeSample * kFiles / kDecodeSample;
   bench::Report("decode whole with libmpg123 (500 files, scaled x20)", decode, "scanner", scanner);
 
-  FolderAnswer dialogs;
+  bench::FolderAnswer dialogs;
   SetDialogs(&dialogs);
   const Stall stall = ScanInWindow(dialogs, music);
   if (stall.rows != kFiles || !stall.allTimed) Fail("the window's scan missed rows");

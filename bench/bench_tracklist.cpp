@@ -15,6 +15,7 @@
 #include <unistd.h>
 #include <filesystem>
 
+#include "bench/benchdialogs.h"
 #include "bench/benchutil.h"
 #include "ui/dialogs.h"
 #include "ui/formprogress.h"
@@ -25,23 +26,6 @@ namespace {
 
 constexpr int kFolders = 1000;
 constexpr int kPerFolder = 100;
-
-// Answers the folder browser with one folder; nothing else is asked.
-class FolderAnswer final : public TDialogs {
- public:
-  QString folder;
-  void ShowMessage(QWidget*, const QString&, const QString&, TMessageIcon) override {}
-  bool Confirm(QWidget*, const QString&) override { return true; }
-  QString OpenFile(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
-  QString SaveFile(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
-  QString SelectFolder(QWidget*, const QString&, const QString&) override { return folder; }
-  std::optional<QFont> SelectFont(QWidget*, const QFont&) override { return {}; }
-  std::optional<QColor> SelectColor(QWidget*, const QColor&) override { return {}; }
-  std::optional<QString> InputText(QWidget*, const QString&, const QString&,
-                                   const QString&) override {
-    return {};
-  }
-};
 
 void BuildTree(const QString& root) {
   for (int f = 0; f < kFolders; ++f) {
@@ -82,7 +66,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   const QString music = home.filePath(QStringLiteral("music"));
   BuildTree(music);
-  FolderAnswer dialogs;
+  bench::FolderAnswer dialogs;
   dialogs.folder = music;
   SetDialogs(&dialogs);
 

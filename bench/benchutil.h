@@ -2,6 +2,8 @@
 // Small timing helpers: median of repeated runs, printed with a ratio against a reference
 // measured in the same run.
 #include <QFile>
+#include <QProcess>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -12,6 +14,21 @@
 #include <vector>
 
 namespace bench {
+
+// A stereo 440 Hz tone of `seconds` at 44.1 kHz, encoded by ffmpeg's libmp3lame with `codec`
+// options; false when ffmpeg failed.
+inline bool EncodeSine(const QString& out, int seconds, const QStringList& codec) {
+  QProcess ffmpeg;
+  ffmpeg.start(
+      QStringLiteral("ffmpeg"),
+      QStringList{QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"),
+                  QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+                  QStringLiteral("sine=frequency=440:duration=%1:sample_rate=44100").arg(seconds),
+                  QStringLiteral("-ac"), QStringLiteral("2"), QStringLiteral("-c:a"),
+                  QStringLiteral("libmp3lame")} +
+          codec + QStringList{out});
+  return ffmpeg.waitForFinished(300000) && ffmpeg.exitCode() == 0;
+}
 
 // Median wall time in milliseconds of `runs` calls of `body`; `before` runs untimed first.
 inline double MedianMs(int runs, const std::function<void()>& body,
