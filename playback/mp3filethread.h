@@ -58,8 +58,6 @@ class TMp3FileThread : public std::enable_shared_from_this<TMp3FileThread> {
   std::uint32_t Position() { return GetPosition(); }
   // What the device applies, 0..1000; -1 before the engine has a device.
   int DeviceVolume() const;
-  int Volume() const { return FVolume; }
-  void SetVolumeField(int v) { FVolume = v; }
 
   std::uint16_t FDeviceID = 0;  // 0: no file open
   TMp3PlayerPtr Mp3;
