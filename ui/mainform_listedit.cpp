@@ -96,11 +96,8 @@ void TMainForm::lvMainDblClick() {
 }
 
 void TMainForm::lvMainSelectItem() {
-  const QModelIndexList selected = lvMain->selectionModel()->selectedRows();
-  if (selected.isEmpty()) return;
-  int first = selected.first().row();
-  for (const QModelIndex& index : selected) first = std::min(first, index.row());
-  CurrMp3 = FTrackList->Record(first);
+  const int first = ItemIndex();
+  if (first >= 0) CurrMp3 = FTrackList->Record(first);
 }
 
 void TMainForm::lvMainColumnClick(int column) {

@@ -10,9 +10,10 @@
 #include "ui/tracklistmodel.h"
 
 int TMainForm::ItemIndex() const {
+  // From the ranges, not the selected rows: the timer asks this while every row may be selected.
   int first = -1;
-  for (const QModelIndex& index : lvMain->selectionModel()->selectedRows())
-    if (first < 0 || index.row() < first) first = index.row();
+  for (const QItemSelectionRange& range : lvMain->selectionModel()->selection())
+    if (first < 0 || range.top() < first) first = range.top();
   return first;
 }
 

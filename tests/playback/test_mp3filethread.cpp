@@ -31,6 +31,14 @@ void Turn() {
   QCoreApplication::processEvents();
 }
 
+// An engine started on a one-second tone and given its turn to open it.
+std::shared_ptr<TMp3FileThread> Opened(RecordingHost& host, int volume) {
+  auto engine = std::make_shared<TMp3FileThread>(Track(mp3test::File("cbr")), volume);
+  engine->Start(&host);
+  Turn();
+  return engine;
+}
+
 TEST(FileEngine, PlaceholderAnswersZeroAndSendsNothing) {
   TMp3FileThread engine;
   engine.MyError = 77;
@@ -121,9 +129,7 @@ TEST(FileEngine, WithoutATrackTheOldFileIsClosedAndNothingPlays) {
 
 TEST(FileEngine, VolumeIsScaledTenfold) {
   RecordingHost host;
-  auto engine = std::make_shared<TMp3FileThread>(Track(mp3test::File("cbr")), 0);
-  engine->Start(&host);
-  Turn();
+  const auto engine = Opened(host, 0);
   ASSERT_NE(engine->FDeviceID, 0);
   for (const auto& [v, device] : {std::pair{0, 0}, {50, 500}, {100, 1000}, {37, 370}}) {
     EXPECT_EQ(engine->SetVolume(v), v);
@@ -133,9 +139,7 @@ TEST(FileEngine, VolumeIsScaledTenfold) {
 
 TEST(FileEngine, AFailedSeekDoesNotRestartAndAGoodOnePlaysFromThere) {
   RecordingHost host;
-  auto engine = std::make_shared<TMp3FileThread>(Track(mp3test::File("cbr")), 50);
-  engine->Start(&host);
-  Turn();
+  const auto engine = Opened(host, 50);
   ASSERT_NE(engine->FDeviceID, 0);
   engine->Pause();
   ASSERT_TRUE(engine->IsStopped()) << "paused is not playing";
