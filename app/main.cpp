@@ -36,6 +36,7 @@ int main(int argc, char** argv) {
   {
     TMainForm MainForm(QApplication::arguments().mid(1));
     if (MainForm.IsSecondCopy()) return 0;
+    if (MainForm.StartFailed()) return 1;
     if (!FormProgress) FormProgress = std::make_unique<TFormProgress>();
     FormProgress->setObjectName(QStringLiteral("FormProgress"));
     MainForm.show();

@@ -1,5 +1,7 @@
 #include "model/mp3objects.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QSet>
 
@@ -7,6 +9,8 @@
 #include "platform/inifile.h"
 #include "platform/textcodec.h"
 
+#include <algorithm>
+#include <cctype>
 #include <unordered_map>
 
 std::unique_ptr<TMp3Session> Mp3Session;
@@ -16,6 +20,41 @@ TMp3PlayerPtr NodeMp3;
 namespace playlistfile {
 std::string TrackSection(int index) {
   return std::to_string(index) + kListSection;
+}
+
+namespace {
+
+// "[" blanks digits "PlayList" blanks "]", in any case; NUL bytes (text in UTF-16) are skipped.
+bool HoldsTrackHeader(std::string_view bytes) {
+  std::string text;
+  text.reserve(bytes.size());
+  for (const char c : bytes)
+    if (c != 0) text.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+  const std::string_view suffix = "playlist";
+  for (std::size_t at = text.find('['); at != std::string::npos; at = text.find('[', at + 1)) {
+    std::size_t p = at + 1;
+    while (p < text.size() && (text[p] == ' ' || text[p] == '\t')) ++p;
+    const std::size_t digits = p;
+    while (p < text.size() && std::isdigit(static_cast<unsigned char>(text[p]))) ++p;
+    if (p == digits || text.compare(p, suffix.size(), suffix) != 0) continue;
+    p += suffix.size();
+    while (p < text.size() && (text[p] == ' ' || text[p] == '\t')) ++p;
+    if (p < text.size() && text[p] == ']') return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool HoldsUnreadTracks(const QString& path) {
+  const platform::IniFile ini(path);
+  if (!ini.fileExists()) return false;
+  // Only a file can hold tracks; anything else in its place is simply not a list.
+  if (ini.unreadable()) return QFileInfo(path).isFile();
+  if (TMp3Session::TrackCount(ini) > 0) return false;
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return true;
+  return HoldsTrackHeader(std::string_view(file.readAll()));
 }
 }  // namespace playlistfile
 
@@ -101,6 +140,13 @@ TMp3PlayerPtr TMp3Session::GetMp3Status() const {
   return nullptr;
 }
 
+std::int64_t TMp3Session::TotalTimeOf(const TMp3Cache* cache) {
+  if (!cache) return 0;
+  for (auto it = cache->rbegin(); it != cache->rend(); ++it)
+    if (*it && !(*it)->Mp3Time().isEmpty()) return std::max<std::int64_t>((*it)->Mp3TotalTime(), 0);
+  return 0;
+}
+
 void TMp3Session::SetRefresh() {
   FCashMp3.reset();
 }
@@ -110,7 +156,14 @@ void TMp3Session::Refresh() {
 }
 
 int TMp3Session::GetNextID(const QString& _FileName) const {
-  return platform::IniFile(_FileName).readInteger(kListSection, kCountKey, 0);
+  return TrackCount(platform::IniFile(_FileName));
+}
+
+int TMp3Session::TrackCount(const platform::IniFile& ini) {
+  const int count = ini.readInteger(kListSection, kCountKey, 0);
+  // Never more than the sections present: a count read from a file must not decide how much
+  // memory or time a read takes. A missing section below the last present one still counts.
+  return ini.lastIndexedSection(kListSection, count) + 1;
 }
 
 bool TMp3Session::GetMp3ByName(const QString& IniFile, const QString& CmpStr) const {
@@ -127,8 +180,8 @@ bool TMp3Session::GetMp3ByName(const QString& IniFile, const QString& CmpStr) co
   PathIndex& index = indexes[IniFile];
   if (index.snapshot != snapshot || !snapshot) {
     index.paths.clear();
-    const int count = ini.readInteger(kListSection, kCountKey, 0);
-    index.paths.reserve(count > 0 ? count : 0);
+    const int count = TrackCount(ini);
+    index.paths.reserve(count);
     for (int i = 0; i < count; ++i)
       index.paths.insert(
           GetLongPathName(ini.readString(TrackSection(i), kFileNameKey, QString(), kMaxPathChars)));
@@ -253,9 +306,11 @@ void TMp3Settings::Refresh() {
 std::vector<TMp3PlayerPtr> TMp3Settings::ReadPlayList(const QString& LocationStr) {
   std::vector<TMp3PlayerPtr> result;
   const platform::IniFile ini(LocationStr);
-  const int count = ini.readInteger(kListSection, kCountKey, 0);
+  const int count = TrackCount(ini);
   if (count <= 0) return result;
-  const std::int64_t totalTime = readInteger64(ini, kListSection, kTotalTimeKey, 0);
+  // A negative total is no total.
+  const std::int64_t totalTime =
+      std::max<std::int64_t>(readInteger64(ini, kListSection, kTotalTimeKey, 0), 0);
   result.reserve(count);
   // Sizes and times repeat across a library: equal texts share one string.
   std::unordered_map<std::string_view, QString> shortTexts;
@@ -322,7 +377,8 @@ void TMp3Settings::SavePlayList(const QString& _LocationStr) {
     if (FOnCloseProgress) FOnCloseProgress(mp3.get());
   }
   ini.writeInteger(kListSection, kCountKey, written);
-  const std::int64_t total = records.empty() ? 0 : records.back()->Mp3TotalTime();
-  ini.writeString(kListSection, kTotalTimeKey, QString::number(total));
+  // The list's total, not the last record's: a stream entry or a track not yet measured at the
+  // end would store 0 for the whole list.
+  ini.writeString(kListSection, kTotalTimeKey, QString::number(Mp3Session->ListTotalTime()));
   ini.commit();
 }

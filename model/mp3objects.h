@@ -15,6 +15,9 @@
 
 class TMp3Player;
 class TMp3Settings;
+namespace platform {
+class IniFile;
+}
 
 using TMp3PlayerPtr = std::shared_ptr<TMp3Player>;
 // The track cache: the ordered records behind the main list. Records are shared with rows,
@@ -40,11 +43,17 @@ class TMp3Session {
   void AddToCash(const TMp3PlayerPtr& _Mp3);
   TMp3PlayerPtr GetMp3ByID(int _ID) const;
   TMp3PlayerPtr GetMp3Status() const;
+  // The playing time the list already has: the running total of the last record that has a
+  // time (a record read from a file carries the file's total). 0 when none has.
+  std::int64_t ListTotalTime() const { return TotalTimeOf(FCashMp3.get()); }
+  static std::int64_t TotalTimeOf(const TMp3Cache* cache);
   void SetRefresh();
   void Refresh();
 
   // Lookups over a play list file.
   int GetNextID(const QString& _FileName) const;
+  // The tracks a play list file holds: its Count, but never past its last track section.
+  static int TrackCount(const platform::IniFile& ini);
   bool GetMp3ByName(const QString& IniFile, const QString& CmpStr) const;
 
   // There are no short names on this platform: the path comes back unchanged.
@@ -193,4 +202,8 @@ inline constexpr char kTimeKey[] = "Time";
 inline constexpr char kOnlyNameKey[] = "OnlyName";
 // "0PlayList", "1PlayList", ...
 std::string TrackSection(int index);
+// Whether a play list file that reads as no track holds tracks all the same: it exists but cannot
+// be read, or its bytes hold a track section header that the reader could not use (no usable
+// Count, other line ends, another encoding). Such a file must never be replaced or deleted.
+bool HoldsUnreadTracks(const QString& path);
 }  // namespace playlistfile

@@ -2,12 +2,14 @@
 
 #include <QFile>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 namespace platform {
@@ -89,6 +91,53 @@ bool writeFileAtomically(const QString& path, std::string_view content) {
     errno = savedErrno;
   }
   return ok;
+}
+
+namespace {
+
+// ".<target name>.XXXXXX", as TemporaryName makes it with mkstemp's six letters and digits.
+bool IsTemporaryName(std::string_view name) {
+  constexpr std::size_t kSuffix = 7;  // ".XXXXXX"
+  if (name.size() < 2 + kSuffix || name[0] != '.' || name[name.size() - kSuffix] != '.')
+    return false;
+  for (std::size_t i = name.size() - kSuffix + 1; i < name.size(); ++i) {
+    const char c = name[i];
+    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int removeStaleTemporaries(const QString& folder) {
+  const QByteArray native = QFile::encodeName(folder);
+  const int dirFd = ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd < 0) return 0;
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(::fdopendir(dirFd), &::closedir);
+  if (!dir) {
+    ::close(dirFd);
+    return 0;
+  }
+  int removed = 0;
+  while (const dirent* entry = ::readdir(dir.get())) {
+    if (!IsTemporaryName(entry->d_name)) continue;
+    struct stat st {};
+    if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+      continue;
+    if (::unlinkat(dirFd, entry->d_name, 0) == 0) ++removed;
+  }
+  return removed;
+}
+
+int probeWritableFolder(const QString& folder) {
+  std::string probe = TemporaryName(QFile::encodeName(folder).toStdString() + "/write-probe");
+  const int fd = ::mkstemp(probe.data());
+  if (fd < 0) return errno;
+  ::close(fd);
+  // Replacing needs the same rights as removing: a folder that lets us add but not remove or
+  // rename (sticky, append-only) is no place for atomic writes.
+  const int result = ::unlink(probe.c_str()) == 0 ? 0 : errno;
+  return result;
 }
 
 }  // namespace platform

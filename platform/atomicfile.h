@@ -12,4 +12,13 @@ namespace platform {
 // tells why. A new file gets mode 0600; an existing file keeps its mode.
 bool writeFileAtomically(const QString& path, std::string_view content);
 
+// Removes the temporaries that writeFileAtomically leaves when the process is killed mid-write,
+// for targets in `folder`. Only while no write to that folder can be running (under the
+// single-instance lock). Returns how many were removed.
+int removeStaleTemporaries(const QString& folder);
+
+// 0 when a file can be written into `folder` and replaced there; otherwise the errno of the
+// failure. Leaves nothing behind.
+int probeWritableFolder(const QString& folder);
+
 }  // namespace platform

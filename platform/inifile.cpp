@@ -933,6 +933,32 @@ bool IniFile::fileExists() const {
   return doc().exists;
 }
 
+bool IniFile::unreadable() const {
+  return doc().unreadable;
+}
+
+int IniFile::lastIndexedSection(std::string_view suffix, int below) const {
+  if (below <= 0) return -1;
+  const IniDocument& d = doc();
+  // A well-formed file has every section below its count: one look-up settles it.
+  if (d.Find(Name(std::to_string(below - 1).append(suffix), d.page), hint_) != 0) return below - 1;
+  const Name wanted(suffix, d.page);
+  int last = -1;
+  for (std::size_t i = 1; i < d.sections.size(); ++i) {
+    const Section& section = d.sections[i];
+    const std::string_view name = section.name;
+    std::size_t digits = 0;
+    while (digits < name.size() && name[digits] >= '0' && name[digits] <= '9') ++digits;
+    if (!section.firstOfName || digits == 0 || digits > 10 || (digits > 1 && name[0] == '0'))
+      continue;
+    if (!Matches(wanted, name.substr(digits), d.page)) continue;
+    long long index = 0;
+    for (std::size_t k = 0; k < digits; ++k) index = index * 10 + (name[k] - '0');
+    if (index < below && index > last) last = static_cast<int>(index);
+  }
+  return last;
+}
+
 void IniFile::writeStrings(std::string_view section, std::initializer_list<KeyValue> values) {
   const std::string_view sectionName = CheckedSection(section);
   for (const KeyValue& kv : values) CheckedKey(kv.key);

@@ -62,6 +62,10 @@ class IniFile {
                      int maxChars = kMaxValueChars) const;
   int readInteger(std::string_view section, std::string_view key, int def) const;
   bool sectionExists(std::string_view section) const;
+  // The largest i below `below` for which the section named by the decimal i (no leading zeros)
+  // followed by `suffix` exists, or -1. Lets a reader bound a count it read from the file by the
+  // sections that are really there.
+  int lastIndexedSection(std::string_view suffix, int below) const;
 
   // Several keys of one section, with one look-up of the section.
   struct KeyValue {
@@ -76,6 +80,8 @@ class IniFile {
   void readRawStrings(std::string_view section, std::initializer_list<std::string_view> keys,
                       std::string_view* values) const;
   bool fileExists() const;
+  // The file is there but could not be read (no permission, not a regular file, an I/O error).
+  bool unreadable() const;
 
   // Collected in memory; nothing touches the disk until commit(). Values are stored as UTF-8 on
   // one line, so a CR or LF in a value is stored (and read back) as a blank. Writing the value

@@ -1,45 +1,57 @@
 #include "platform/singleinstance.h"
 
 #include <QFile>
-#include <QFileInfo>
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 #include <cerrno>
-
-#include "platform/datadir.h"
+#include <cstring>
 
 namespace platform {
 
-QString SingleInstanceLock::lockFilePath(const QString& name) {
-  QString folder = qEnvironmentVariable("XDG_RUNTIME_DIR");
-  if (folder.isEmpty() || !folder.startsWith(QLatin1Char('/')) || !QFileInfo(folder).isDir())
-    folder = dataDirectory();
+QString SingleInstanceLock::lockFilePath(const QString& folder, const QString& name) {
   if (folder.isEmpty()) return {};
-  if (!folder.endsWith(QLatin1Char('/'))) folder += QLatin1Char('/');
+  QString dir = folder;
+  if (!dir.endsWith(QLatin1Char('/'))) dir += QLatin1Char('/');
   // The name is one file name, never a way into another folder.
   QString file = name;
   file.replace(QLatin1Char('/'), QLatin1Char('_'));
-  return folder + file + QStringLiteral(".lock");
+  return dir + file + QStringLiteral(".lock");
 }
 
-SingleInstanceLock::SingleInstanceLock(const QString& name) {
-  const QString path = lockFilePath(name);
-  // Without a lock file the guard cannot work; the program must still start.
-  if (path.isEmpty()) return;
-  const QByteArray native = QFile::encodeName(path);
-  fd_ = ::open(native.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  // A lock file we may not write (left by another user of a shared folder) still takes a lock.
-  if (fd_ < 0 && errno == EACCES) fd_ = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
-  if (fd_ < 0) return;
-  while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-    if (errno == EINTR) continue;
-    alreadyExists_ = errno == EWOULDBLOCK;
-    ::close(fd_);
-    fd_ = -1;
+SingleInstanceLock::SingleInstanceLock(const QString& folder, const QString& name)
+    : path_(lockFilePath(folder, name)) {
+  const auto fail = [this](int error) {
+    state_ = State::Failed;
+    error_ = QString::fromLocal8Bit(std::strerror(error));
+  };
+  if (path_.isEmpty()) {
+    fail(ENOENT);
     return;
   }
+  const QByteArray native = QFile::encodeName(path_);
+  fd_ = ::open(native.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  // A lock file we may not write (a read-only folder, another user's file) still takes a lock.
+  if (fd_ < 0 && (errno == EACCES || errno == EROFS || errno == EPERM))
+    fd_ = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd_ < 0) {
+    fail(errno);
+    return;
+  }
+  while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EINTR) continue;
+    const int error = errno;
+    ::close(fd_);
+    fd_ = -1;
+    if (error == EWOULDBLOCK) {
+      state_ = State::AlreadyExists;
+      return;
+    }
+    fail(error);
+    return;
+  }
+  state_ = State::Held;
 }
 
 SingleInstanceLock::~SingleInstanceLock() {

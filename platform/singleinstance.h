@@ -1,30 +1,40 @@
 #pragma once
 // The single-instance guard: an exclusive flock on a lock file named after the guard's name in
-// the per-user runtime folder (or the data folder when there is none). The kernel frees the lock
-// when the process ends, so a crashed copy never blocks the next start.
+// the data folder it guards, whatever the runtime folder. The kernel frees the lock when the
+// process ends, so a crashed copy never blocks the next start.
 #include <QString>
 
 namespace platform {
 
 class SingleInstanceLock {
  public:
-  // Tries to take the lock at once; never waits.
-  explicit SingleInstanceLock(const QString& name);
+  enum class State {
+    Held,           // this process holds the lock
+    AlreadyExists,  // another process holds it
+    Failed,         // it could not be taken: error() tells why
+  };
+
+  // Tries to take the lock in `folder` (the data folder, ending with '/') at once; never waits.
+  SingleInstanceLock(const QString& folder, const QString& name);
   ~SingleInstanceLock();
   SingleInstanceLock(const SingleInstanceLock&) = delete;
   SingleInstanceLock& operator=(const SingleInstanceLock&) = delete;
 
-  // True when another process holds the lock.
-  bool alreadyExists() const { return alreadyExists_; }
+  State state() const { return state_; }
+  bool alreadyExists() const { return state_ == State::AlreadyExists; }
+  // With State::Failed: the system's reason, for a message.
+  const QString& error() const { return error_; }
+  const QString& path() const { return path_; }
   // Frees the lock early (it is freed by the destructor anyway).
   void release();
 
-  // Empty when there is neither a runtime folder nor a data folder to hold it.
-  static QString lockFilePath(const QString& name);
+  static QString lockFilePath(const QString& folder, const QString& name);
 
  private:
+  QString path_;
+  QString error_;
   int fd_ = -1;
-  bool alreadyExists_ = false;
+  State state_ = State::Failed;
 };
 
 }  // namespace platform

@@ -67,6 +67,7 @@ void TMp3FileThread::OpenAndPlay() {
   if (FHost) FHost->SetPositionMaximum(GetLength());
   SetVolume(FVolume);
   Play();
+  if (FHost) FHost->TrackOpened(this, FDeviceID != 0);
 }
 
 void TMp3FileThread::Close() {

@@ -13,6 +13,7 @@
 #include "model/mp3objects.h"
 
 class TMp3Device;
+class TMp3FileThread;
 
 // What the engine tells the window it plays for.
 class TMp3FileThreadHost {
@@ -23,6 +24,8 @@ class TMp3FileThreadHost {
   virtual void ShowOpenError(const QString& text) = 0;
   // The rest of the end-of-track check, which reads the window's list, page and repeat switch.
   virtual void TrackEndCheck(bool stopped) = 0;
+  // After the queued open: whether the file opened; `engine` is the engine that tried.
+  virtual void TrackOpened(TMp3FileThread* engine, bool opened) = 0;
 
  protected:
   ~TMp3FileThreadHost() = default;

@@ -30,6 +30,8 @@ TTimeThread::TTimeThread(const TMp3Cache* cache) : FSerial(++gLastSerial) {
   if (!cache) return;
   FHasCache = true;
   FEntryCount = static_cast<int>(cache->size());
+  // The running total continues from the times the list already has.
+  FTotal = TMp3Session::TotalTimeOf(cache);
   for (int i = 0; i < FEntryCount; ++i) {
     const TMp3PlayerPtr& record = (*cache)[i];
     if (!record || !record->Mp3Time().isEmpty() ||

@@ -76,7 +76,8 @@ class TTimeThread {
   // in `cache`, in scan order, each with the running total so far; results of records that
   // left the cache are dropped and add nothing. Returns the records written.
   std::vector<TMp3Player*> ApplyBatch(const TTimeBatch& batch, const TMp3Cache* cache);
-  // Milliseconds measured so far in this pass; Measured() tells whether anything was.
+  // The list's total time: what it had when the scan was made (TMp3Session::ListTotalTime)
+  // plus the milliseconds measured so far; Measured() tells whether anything was measured.
   std::int64_t Total() const { return FTotal; }
   bool Measured() const { return FMeasured; }
   // Cache position of the last track reported so far, plus one: the progress bar's position.

@@ -7,6 +7,8 @@
 TFormProgress::TFormProgress(QWidget* parent) : QDialog(parent, Qt::Dialog) {
   setObjectName(QStringLiteral("FormProgress"));
   setWindowTitle(QStringLiteral("Please wait ..."));
+  // A progress window must never keep the program alive once the main window has closed.
+  setAttribute(Qt::WA_QuitOnClose, false);
   setFixedSize(292, 38);
   ProgressBar1 = new QProgressBar(this);
   ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));

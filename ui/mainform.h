@@ -67,6 +67,8 @@ class TMainForm : public QMainWindow, private TMp3FileThreadHost {
 
   // True when another copy was already running: this one showed nothing and must end.
   bool IsSecondCopy() const { return FSecondCopy; }
+  // True when the start could not go on (the data folder could not be locked); it was said.
+  bool StartFailed() const { return FStartFailed; }
   const QString& DataDirectory() const { return FWidnowsTemporaryDir; }
   const QString& CommandLineFile() const { return ExFileName; }
   TEnumTabs EnumTabs() const { return FEnumTabs; }
@@ -213,6 +215,23 @@ class TMainForm : public QMainWindow, private TMp3FileThreadHost {
   void InitBass();
   void FormCloseQuery(bool& CanClose);
   void FormDestroy();
+  void KeepUnreadableListAside();
+  // Saves what Exit saves. On failure: with mayAsk the error is shown and the user chooses
+  // whether to quit all the same (the answer is returned); without, it is only reported.
+  bool SaveForExit(bool mayAsk);
+  // SIGTERM, SIGINT, SIGHUP: the close that saves everything Exit saves, once nothing is
+  // half-way through a read, scan or save.
+  void EndSessionOnSignal();
+  // Reads, scans and saves process events half-way; an end of the session waits for them.
+  struct TBusyScope {
+    explicit TBusyScope(TMainForm* form) : form(form) { ++form->FBusyDepth; }
+    ~TBusyScope() { form->EndBusy(); }
+    TBusyScope(const TBusyScope&) = delete;
+    TBusyScope& operator=(const TBusyScope&) = delete;
+    TMainForm* form;
+  };
+  void EndBusy();
+  void ResumeEndIfRequested();
   void LoadSettings(const QString& path);
   void SaveSettings(const QString& path);
   // mainform_tracklist.cpp
@@ -242,6 +261,12 @@ class TMainForm : public QMainWindow, private TMp3FileThreadHost {
   void SetPositionMaximum(std::uint32_t ms) override;
   void ShowOpenError(const QString& text) override;
   void TrackEndCheck(bool stopped) override;
+  void TrackOpened(TMp3FileThread* engine, bool opened) override;
+  // Automatic advance: plays the next track of the page shown, passing over tracks that are
+  // missing or cannot be opened, until one plays, the list ends, or a whole pass found none.
+  void AdvanceAutomatically();
+  // A track the advance could not play: false when the advance must end there.
+  bool PassOverUnplayable();
   bool lvMainKeyDown(QKeyEvent* event);
   // mainform_durations.cpp: the duration scanner, started after tracks were added.
   void StartTimeThread();
@@ -261,7 +286,11 @@ class TMainForm : public QMainWindow, private TMp3FileThreadHost {
   bool FCheckListView = false;
   std::unique_ptr<QStringList> FChekedList;
   int FStartCount = 0;
-  QString FPauseCaption;  // the button's own caption while it differs from the command's
+  QString FPauseCaption;     // the button's own caption while it differs from the command's
+  bool FAdvancing = false;   // inside an automatic advance
+  bool FPlayFailed = false;  // the advance's play found no file
+  std::weak_ptr<TMp3FileThread> FAutoEngine;  // the engine an automatic advance started
+  int FSkipped = 0;                           // tracks passed over since one last played
   int ColumnToSort = 0;
   int FNewItem = -1;  // the row most recently added
   int FListUpdateDepth = 0;
@@ -269,6 +298,11 @@ class TMainForm : public QMainWindow, private TMp3FileThreadHost {
   QColor FFontColor = Qt::black;
 
   bool FSecondCopy = false;
+  bool FStartFailed = false;
+  bool FKeepStoredList = false;  // the stored list could not be read nor kept aside
+  int FBusyDepth = 0;
+  bool FEndRequested = false;
+  bool FEnding = false;
   bool FPageFromCode = false;
   bool FActionUpdatePending = false;
   std::unique_ptr<platform::SingleInstanceLock> FOneCopyMutex;

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QStandardItemModel>
@@ -275,6 +276,12 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::Show:
     case QEvent::Hide:
       if (watched == ProgressBar1) ScheduleActionUpdate();
+      break;
+    case QEvent::MouseButtonDblClick:
+      // The list's double-click, also below its rows; a row's own comes from the view.
+      if (watched == lvMain->viewport() &&
+          !lvMain->indexAt(static_cast<QMouseEvent*>(event)->position().toPoint()).isValid())
+        RunGuarded(this, [this] { lvMainDblClick(); });
       break;
     case QEvent::MouseButtonRelease:
       // A click in the list, seen once the list has handled it (a check box it ticked counts).

@@ -49,6 +49,11 @@ void TMainForm::PlayCurrent() {
   if (!CurrMp3) return;
   const QFileInfo file(CurrMp3->Mp3Path());
   if (!file.isFile()) {
+    // An automatic advance passes over it without a word.
+    if (FAdvancing) {
+      FPlayFailed = true;
+      return;
+    }
     Dialogs().ShowMessage(this, QStringLiteral("File not found!"));
     return;
   }
@@ -90,6 +95,10 @@ void TMainForm::Mp3NodeDblClick() {
 
 void TMainForm::StartEngine(const TMp3PlayerPtr& mp3) {
   Mp3FileThread = std::make_shared<TMp3FileThread>(mp3, FCurrVolume);
+  if (FAdvancing)
+    FAutoEngine = Mp3FileThread;
+  else
+    FAutoEngine.reset();
   Mp3FileThread->Start(this);
 }
 
@@ -157,10 +166,51 @@ void TMainForm::TrackEndCheck(bool stopped) {
   if (cboxRepeat->isChecked() && ItemIndex() == last) FNewID = -1;
   if (!cboxRepeat->isChecked() && FNewID == last) return;
   if (!stopped) return;
-  if (pcMain->currentWidget() == tsMp3Player)
-    Mp3NextPlay();
-  else if (pcMain->currentWidget() == tsMp3Node)
-    Mp3NodeNextPlay();
+  FSkipped = 0;
+  AdvanceAutomatically();
+}
+
+void TMainForm::AdvanceAutomatically() {
+  for (;;) {
+    FAdvancing = true;
+    FPlayFailed = false;
+    struct Done {
+      bool& advancing;
+      ~Done() { advancing = false; }
+    } done{FAdvancing};
+    if (pcMain->currentWidget() == tsMp3Player)
+      Mp3NextPlay();
+    else if (pcMain->currentWidget() == tsMp3Node)
+      Mp3NodeNextPlay();
+    if (!FPlayFailed || !PassOverUnplayable()) return;
+  }
+}
+
+bool TMainForm::PassOverUnplayable() {
+  ++FSkipped;
+  // A step in the tree never leaves its group, so it ends by itself.
+  if (pcMain->currentWidget() != tsMp3Player) return true;
+  // The row tried counts as played, so the next step moves past it.
+  if (ItemIndex() >= 0) FNewID = ItemIndex();
+  const int last = FTrackList->rowCount() - 1;
+  if (FSkipped > last) {
+    // A whole pass found nothing to play.
+    Timer->stop();
+    Progress->setMaximum(0);
+    return false;
+  }
+  return cboxRepeat->isChecked() || FNewID != last;
+}
+
+void TMainForm::TrackOpened(TMp3FileThread* engine, bool opened) {
+  if (engine != FAutoEngine.lock().get()) return;
+  if (opened) {
+    FSkipped = 0;
+    return;
+  }
+  // Silence under a playing mark helps nobody: the advance goes on to the next track.
+  ClearPlayingMark();
+  if (PassOverUnplayable()) AdvanceAutomatically();
 }
 
 void TMainForm::ProgressMouseDown(int x) {

@@ -1,17 +1,27 @@
 // Start-up, saving and shutdown of the window: what is loaded in which order, what a close
 // request and Exit save, and what is released at the end.
 #include <QApplication>
+#include <QDateTime>
 #include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QProgressBar>
+#include <QSessionManager>
 #include <QStandardPaths>
+#include <QThread>
 #include <QTimer>
 
+#include <fcntl.h>
+#include <stdio.h>
+#include <cerrno>
+#include <cstring>
+
 #include "audio/bass.h"
+#include "platform/atomicfile.h"
 #include "platform/datadir.h"
 #include "platform/inifile.h"
 #include "platform/singleinstance.h"
+#include "platform/termination.h"
 #include "playback/timethread.h"
 #include "ui/dialogs.h"
 #include "ui/formprogress.h"
@@ -23,9 +33,21 @@ namespace {
 
 const QString kSettingsFile = QStringLiteral("MP3_PLAYER_SETTINGS.DAT");
 
+const QString kQuitWithoutSaving = QStringLiteral("Quit without saving?");
+
 // The audio library refused to start: nothing may be written, so the process ends here.
 [[noreturn]] void EndProcessAtOnce() {
   std::_Exit(1);
+}
+
+QString SystemError(int error) {
+  return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Renames without ever replacing a file already there.
+bool RenameNew(const QString& from, const QString& to) {
+  return ::renameat2(AT_FDCWD, QFile::encodeName(from).constData(), AT_FDCWD,
+                     QFile::encodeName(to).constData(), RENAME_NOREPLACE) == 0;
 }
 
 }  // namespace
@@ -49,25 +71,83 @@ void TMainForm::InitSession() {
   FWidnowsTemporaryDir = GetTemporaryDir();
   Mp3Session = std::make_unique<TMp3Session>();
 
-  FOneCopyMutex = std::make_unique<platform::SingleInstanceLock>(QStringLiteral("DKOneCopyMutex"));
-  if (FOneCopyMutex->alreadyExists()) {
-    FOneCopyMutex.reset();
-    FSecondCopy = true;
-    return;
+  // The lock lives in the folder it guards: every copy that could write there finds it.
+  FOneCopyMutex = std::make_unique<platform::SingleInstanceLock>(FWidnowsTemporaryDir,
+                                                                 QStringLiteral("DKOneCopyMutex"));
+  switch (FOneCopyMutex->state()) {
+    case platform::SingleInstanceLock::State::AlreadyExists:
+      FOneCopyMutex.reset();
+      FSecondCopy = true;
+      return;
+    case platform::SingleInstanceLock::State::Failed:
+      // Without the lock a second copy could overwrite this one's lists.
+      Dialogs().ShowMessage(nullptr,
+                            QStringLiteral("Velmo cannot start: the data folder %1 cannot be "
+                                           "locked (%2).")
+                                .arg(FWidnowsTemporaryDir, FOneCopyMutex->error()),
+                            {}, TMessageIcon::Error);
+      FOneCopyMutex.reset();
+      FStartFailed = true;
+      return;
+    case platform::SingleInstanceLock::State::Held:
+      break;
   }
+  // Left by a copy killed while saving; no other copy can be writing now.
+  platform::removeStaleTemporaries(FWidnowsTemporaryDir);
+  auto* termination = new platform::TerminationSignals(this);
+  connect(termination, &platform::TerminationSignals::received, this,
+          [this] { EndSessionOnSignal(); });
+  connect(qApp, &QGuiApplication::commitDataRequest, this,
+          [this](QSessionManager&) { SaveForExit(false); });
   setAcceptDrops(true);
   LoadSessionData();
+  if (const int error = platform::probeWritableFolder(FWidnowsTemporaryDir))
+    Dialogs().ShowMessage(this,
+                          QStringLiteral("The data folder %1 cannot be written (%2): the lists "
+                                         "and settings cannot be saved until this is fixed.")
+                              .arg(FWidnowsTemporaryDir, SystemError(error)),
+                          {}, TMessageIcon::Warning);
 }
 
 void TMainForm::LoadSessionData() {
+  TBusyScope busy(this);
   FDirectorys.clear();
   CurrMp3.reset();
   FNewID = 0;
   Progress->setMaximum(0);
   Timer->stop();
   LoadSettings(FWidnowsTemporaryDir + kSettingsFile);
+  const int before = Mp3Session->CacheCount();
   LoadPlayListFile(MainPlayListFile());
+  if (Mp3Session->CacheCount() == before && playlistfile::HoldsUnreadTracks(MainPlayListFile()))
+    KeepUnreadableListAside();
   // The named play lists and the folder groups are loaded here once those pages exist.
+}
+
+void TMainForm::KeepUnreadableListAside() {
+  const QString list = MainPlayListFile();
+  const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+  QString aside = list + QStringLiteral(".unreadable-") + stamp;
+  bool kept = RenameNew(list, aside);
+  for (int n = 2; !kept && errno == EEXIST && n < 100; ++n) {
+    aside = list + QStringLiteral(".unreadable-%1-%2").arg(stamp).arg(n);
+    kept = RenameNew(list, aside);
+  }
+  if (kept) {
+    Dialogs().ShowMessage(this,
+                          QStringLiteral("The stored play list could not be read. It was kept "
+                                         "as %1.")
+                              .arg(aside),
+                          {}, TMessageIcon::Warning);
+    return;
+  }
+  // It stays where it is, and nothing may replace or delete it this run.
+  FKeepStoredList = true;
+  Dialogs().ShowMessage(this,
+                        QStringLiteral("The stored play list %1 could not be read, and could "
+                                       "not be kept aside (%2). It will not be changed.")
+                            .arg(list, SystemError(errno)),
+                        {}, TMessageIcon::Warning);
 }
 
 QString TMainForm::MainPlayListFile() const {
@@ -113,34 +193,77 @@ void TMainForm::FormCloseQuery(bool& CanClose) {
     hide();
     return;
   }
-  {
-    TWaitCursor wait;
-    if (!FhasSetting) {
+  if (!FhasSetting) {
+    try {
+      TWaitCursor wait;
       SaveMainPlayList(MainPlayListFile());
       SaveSettings(FWidnowsTemporaryDir + kSettingsFile);
-      BASS_Free();
-      FhasSetting = true;
+    } catch (const std::exception& error) {
+      // The user may fix the cause and close again, or give up the changes.
+      ShowException(this, error);
+      if (!Dialogs().Confirm(this, kQuitWithoutSaving)) {
+        CanClose = false;
+        return;
+      }
     }
+    BASS_Free();
+    FhasSetting = true;
   }
   CanClose = true;
 }
 
-void TMainForm::AExitExecute() {
-  TWaitCursor wait;
-  Mp3Session->Mp3Seetings().SetOnCloseProgress(
-      [this](TMp3Session* sender) { ShowCloseProgress(sender); });
+bool TMainForm::SaveForExit(bool mayAsk) {
   try {
+    TWaitCursor wait;
+    Mp3Session->Mp3Seetings().SetOnCloseProgress(
+        [this](TMp3Session* sender) { ShowCloseProgress(sender); });
     SaveMainPlayList(MainPlayListFile());
-  } catch (...) {
-    if (FormProgress) FormProgress->hide();
-    throw;
+    SaveSettings(FWidnowsTemporaryDir + kSettingsFile);
+    // The folder groups are saved here once they exist.
+    return true;
+  } catch (const std::exception& error) {
+    if (!mayAsk) {
+      // Nobody is there to answer; the files on disk are still whole.
+      std::fprintf(stderr, "velmo: %s\n", error.what());
+      return true;
+    }
+    ShowException(this, error);
+    return Dialogs().Confirm(this, kQuitWithoutSaving);
   }
-  if (FormProgress) FormProgress->hide();
-  SaveSettings(FWidnowsTemporaryDir + kSettingsFile);
-  // The folder groups are saved here once they exist.
+}
+
+void TMainForm::AExitExecute() {
+  if (!SaveForExit(true)) return;
   BASS_Free();
   Mp3FileThread->Close();
+  FhasSetting = true;
   QCoreApplication::exit(0);
+}
+
+void TMainForm::EndSessionOnSignal() {
+  FEndRequested = true;
+  // A read, a scan or a save in progress finishes first; the end of its scope comes back here.
+  if (FBusyDepth > 0 || FListUpdateDepth > 0 || FEnding) return;
+  FEnding = true;
+  SaveForExit(false);
+  BASS_Free();
+  Mp3FileThread->Close();
+  FhasSetting = true;
+  // Before the event loop runs (a signal during start-up) exit() would be lost: ask again then.
+  if (QThread::currentThread()->loopLevel() > 0)
+    QCoreApplication::exit(0);
+  else
+    QTimer::singleShot(0, this, [] { QCoreApplication::exit(0); });
+}
+
+void TMainForm::EndBusy() {
+  --FBusyDepth;
+  ResumeEndIfRequested();
+}
+
+void TMainForm::ResumeEndIfRequested() {
+  if (FBusyDepth > 0 || FListUpdateDepth > 0 || !FEndRequested || FEnding) return;
+  QTimer::singleShot(0, this, [this] { EndSessionOnSignal(); });
 }
 
 void TMainForm::FormDestroy() {
@@ -159,7 +282,18 @@ void TMainForm::FormDestroy() {
 }
 
 void TMainForm::SaveMainPlayList(const QString& path) {
-  if (FTrackList->rowCount() > 0) {
+  TBusyScope busy(this);
+  if (FKeepStoredList && path == MainPlayListFile()) throw platform::IniWriteError(path);
+  // Whatever this save shows, it hides again: a dialog left up would keep the program alive.
+  const bool progressShown = FormProgress && FormProgress->isVisible();
+  struct HideProgress {
+    bool keep;
+    ~HideProgress() {
+      if (!keep && FormProgress) FormProgress->hide();
+    }
+  } hide{progressShown};
+  // Decided by the tracks, not by the rows a filter happens to show.
+  if (Mp3Session->CacheCount() > 0) {
     Mp3Session->Mp3Seetings().SavePlayList(path);
     return;
   }

@@ -50,10 +50,13 @@ void TMainForm::BeginListUpdate() {
 }
 
 void TMainForm::EndListUpdate() {
-  if (--FListUpdateDepth > 0 || FPendingRows.empty()) return;
-  FTrackList->AppendRecords(FPendingRows);
-  FPendingRows.clear();
-  FNewItem = FTrackList->rowCount() - 1;
+  if (--FListUpdateDepth > 0) return;
+  if (!FPendingRows.empty()) {
+    FTrackList->AppendRecords(FPendingRows);
+    FPendingRows.clear();
+    FNewItem = FTrackList->rowCount() - 1;
+  }
+  ResumeEndIfRequested();
 }
 
 int TMainForm::RowCountWithPending() const {
@@ -70,6 +73,7 @@ void TMainForm::AppendRow(const TMp3PlayerPtr& record) {
 }
 
 void TMainForm::LoadPlayListFile(const QString& path) {
+  TBusyScope busy(this);
   TMp3Settings& settings = Mp3Session->Mp3Seetings();
   settings.SetOnLoadProgress([this](TMp3Session* sender) { ShowLoadProgress(sender); });
   const std::vector<TMp3PlayerPtr> records = settings.ReadPlayList(path);

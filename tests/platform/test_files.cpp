@@ -183,51 +183,59 @@ TEST_F(Folder, AtomicWriteTakesAnyNameAndWritesThroughLinks) {
 }
 
 TEST_F(Folder, OneLockHolderAtATimeAndACrashFreesTheLock) {
+  // The runtime folder plays no part: the lock lives in the folder it guards.
   const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
-  qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.path()));
+  qunsetenv("XDG_RUNTIME_DIR");
+  const QString folder = dir.path() + QLatin1Char('/');
   const QString name = QStringLiteral("TestMutex");
-  EXPECT_EQ(SingleInstanceLock::lockFilePath(name), At(QStringLiteral("TestMutex.lock")));
+  EXPECT_EQ(SingleInstanceLock::lockFilePath(folder, name), At(QStringLiteral("TestMutex.lock")));
 
   QProcess holder;
-  holder.start(QCoreApplication::applicationDirPath() + QStringLiteral("/lock_holder"), {name});
+  holder.start(QCoreApplication::applicationDirPath() + QStringLiteral("/lock_holder"),
+               {folder, name});
   ASSERT_TRUE(holder.waitForStarted(5000));
   ASSERT_TRUE(holder.waitForReadyRead(5000));
   EXPECT_EQ(holder.readLine().trimmed(), "locked");
   {
-    SingleInstanceLock second(name);
-    EXPECT_TRUE(second.alreadyExists());
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(At(QStringLiteral("elsewhere"))));
+    SingleInstanceLock second(folder, name);
+    EXPECT_TRUE(second.alreadyExists()) << "another runtime folder finds the same lock";
+    qunsetenv("XDG_RUNTIME_DIR");
   }
   ::kill(static_cast<pid_t>(holder.processId()), SIGKILL);
   ASSERT_TRUE(holder.waitForFinished(5000));
-  SingleInstanceLock third(name);
-  EXPECT_FALSE(third.alreadyExists()) << "the kernel freed the crashed holder's lock";
+  SingleInstanceLock third(folder, name);
+  EXPECT_EQ(third.state(), SingleInstanceLock::State::Held)
+      << "the kernel freed the crashed holder's lock";
   {
-    SingleInstanceLock fourth(name);
+    SingleInstanceLock fourth(folder, name);
     EXPECT_TRUE(fourth.alreadyExists()) << "the lock excludes a second holder in one process too";
   }
   third.release();
-  SingleInstanceLock fifth(name);
-  EXPECT_FALSE(fifth.alreadyExists());
-  EXPECT_EQ(SingleInstanceLock::lockFilePath(QStringLiteral("../x")),
+  SingleInstanceLock fifth(folder, name);
+  EXPECT_EQ(fifth.state(), SingleInstanceLock::State::Held);
+  EXPECT_EQ(SingleInstanceLock::lockFilePath(folder, QStringLiteral("../x")),
             At(QStringLiteral(".._x.lock")))
       << "a name never leads out of the folder";
   qputenv("XDG_RUNTIME_DIR", saved);
 }
 
-TEST_F(Folder, WithoutAFolderForTheLockTheProgramStillStarts) {
-  const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
-  const QByteArray savedData = qgetenv("XDG_DATA_HOME");
+TEST_F(Folder, ALockThatCannotBeTakenSaysWhy) {
   MakeFile(QStringLiteral("file"), 1);
-  qunsetenv("XDG_RUNTIME_DIR");
-  qputenv("XDG_DATA_HOME", QFile::encodeName(At(QStringLiteral("file"))));
-  EXPECT_TRUE(SingleInstanceLock::lockFilePath(QStringLiteral("NoFolder")).isEmpty());
-  {
-    SingleInstanceLock lock(QStringLiteral("NoFolder"));
-    EXPECT_FALSE(lock.alreadyExists());
+  const struct {
+    const char* name;
+    QString folder;
+  } cases[] = {
+      {"no folder", QString()},
+      {"a file in the folder's place", At(QStringLiteral("file/"))},
+      {"a folder that does not exist", At(QStringLiteral("missing/"))},
+  };
+  for (const auto& c : cases) {
+    SingleInstanceLock lock(c.folder, QStringLiteral("NoFolder"));
+    EXPECT_EQ(lock.state(), SingleInstanceLock::State::Failed) << c.name;
+    EXPECT_FALSE(lock.error().isEmpty()) << c.name;
   }
   EXPECT_FALSE(QFile::exists(QStringLiteral("/NoFolder.lock"))) << "no lock file at the root";
-  qputenv("XDG_RUNTIME_DIR", savedRuntime);
-  qputenv("XDG_DATA_HOME", savedData);
 }
 
 }  // namespace

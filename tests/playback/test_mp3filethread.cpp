@@ -15,10 +15,12 @@ class RecordingHost final : public TMp3FileThreadHost {
   std::vector<std::uint32_t> maxima;
   std::vector<QString> errors;
   std::vector<bool> endChecks;
+  std::vector<bool> opened;
 
   void SetPositionMaximum(std::uint32_t ms) override { maxima.push_back(ms); }
   void ShowOpenError(const QString& text) override { errors.push_back(text); }
   void TrackEndCheck(bool stopped) override { endChecks.push_back(stopped); }
+  void TrackOpened(TMp3FileThread*, bool ok) override { opened.push_back(ok); }
 };
 
 TMp3PlayerPtr Track(const QString& path) {
@@ -64,6 +66,7 @@ TEST(FileEngine, OpensAPlayableFileOneTurnLaterAndReportsItsEnd) {
   ASSERT_NE(engine->FDeviceID, 0) << "error " << engine->MyError;
   ASSERT_EQ(host.maxima.size(), 1u);
   EXPECT_NEAR(static_cast<double>(host.maxima[0]), mp3test::DecodedMs(path), 30);
+  EXPECT_EQ(host.opened, std::vector<bool>{true});
   EXPECT_EQ(engine->DeviceVolume(), 500);
   EXPECT_FALSE(engine->IsStopped());
   engine->CheckTrackEnd();
@@ -93,6 +96,7 @@ TEST(FileEngine, FileThatCannotBeOpenedGivesSilenceAndAZeroMaximum) {
     EXPECT_EQ(engine->FDeviceID, 0);
     EXPECT_NE(engine->MyError, 0);
     EXPECT_EQ(host.maxima, std::vector<std::uint32_t>{0});
+    EXPECT_EQ(host.opened, std::vector<bool>{false}) << "the host learns the open failed";
     EXPECT_TRUE(host.errors.empty()) << "open failures are not shown";
     EXPECT_FALSE(engine->IsStopped());
     EXPECT_EQ(engine->GetPosition(), 0u);

@@ -3,6 +3,7 @@
 #include <QProgressBar>
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 
 #include <sys/stat.h>
 #include <csignal>
@@ -119,11 +120,14 @@ TEST_F(StartupShutdown, FailedSaveIsShownAndTheProgramStaysOpen) {
   ASSERT_TRUE(QDir().mkpath(ListFile() + QStringLiteral("/occupied")));
   const QString expected = QStringLiteral("Unable to write to ") + ListFile();
 
+  // Each failure asks whether to quit without saving; No keeps the window.
+  dialogs.answers.push_back(false);
   EXPECT_FALSE(RequestClose());
   ASSERT_EQ(dialogs.messages.size(), 1u);
   EXPECT_EQ(dialogs.messages[0].text, expected);
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 
+  dialogs.answers.push_back(false);
   EXPECT_EQ(RunEventLoop([&] { Cmd("AExit")->trigger(); }, 1000), -1)
       << "Exit must not end the program";
   ASSERT_EQ(dialogs.messages.size(), 2u);
@@ -131,10 +135,30 @@ TEST_F(StartupShutdown, FailedSaveIsShownAndTheProgramStaysOpen) {
   EXPECT_TRUE(FormProgress == nullptr || FormProgress->isHidden());
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 
-  // Once the place is free again, the next close request saves.
+  // Once the place is free again, the next close request saves, and hides the progress that
+  // Exit bound to every save.
   ASSERT_TRUE(QDir(ListFile()).removeRecursively());
   EXPECT_TRUE(RequestClose());
   EXPECT_TRUE(ReadFile(ListFile()).contains("Count=2"));
+  ASSERT_NE(FormProgress, nullptr);
+  EXPECT_TRUE(FormProgress->isHidden());
+  EXPECT_TRUE(dialogs.answers.empty());
+}
+
+TEST_F(StartupShutdown, AFailedSaveLetsTheUserQuitWithoutSaving) {
+  StoreList(ListText(2));
+  Start();
+  ASSERT_TRUE(QFile::remove(ListFile()));
+  ASSERT_TRUE(QDir().mkpath(ListFile() + QStringLiteral("/occupied")));
+  dialogs.answers.push_back(true);
+  EXPECT_TRUE(RequestClose()) << "Yes: the window closes without saving";
+  form.reset();
+
+  Start();
+  dialogs.answers.push_back(true);
+  EXPECT_EQ(RunEventLoop([&] { Cmd("AExit")->trigger(); }), 0) << "Exit ends all the same";
+  ASSERT_EQ(dialogs.messages.size(), 2u);
+  EXPECT_TRUE(QFileInfo(ListFile()).isDir()) << "nothing was forced into the list's place";
 }
 
 // The real program, started twice in one private home.
@@ -143,10 +167,15 @@ class SingleInstance : public MainFormFixture {
   QString Program() const {
     return qEnvironmentVariable("VELMO_BUILD_DIR") + QStringLiteral("/bin/velmo");
   }
-  std::unique_ptr<QProcess> Launch(const QStringList& arguments = {}) {
+  // `runtime`: another runtime folder than the fixture's; "-" for none at all.
+  std::unique_ptr<QProcess> Launch(const QStringList& arguments = {}, const QString& runtime = {}) {
     auto process = std::make_unique<QProcess>();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    if (runtime == QLatin1String("-"))
+      env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    else if (!runtime.isEmpty())
+      env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
     process->setProcessEnvironment(env);
     process->setProgram(Program());
     process->setArguments(arguments);
@@ -158,7 +187,7 @@ class SingleInstance : public MainFormFixture {
   bool LockHeldWithin(int ms) {
     QElapsedTimer timer;
     timer.start();
-    const QString lock = home.filePath(QStringLiteral("run/DKOneCopyMutex.lock"));
+    const QString lock = DataDir() + QStringLiteral("DKOneCopyMutex.lock");
     while (timer.elapsed() < ms) {
       QFile locks(QStringLiteral("/proc/locks"));
       struct stat st {};
@@ -182,10 +211,16 @@ TEST_F(SingleInstance, SecondCopyEndsSilentlyAndACrashedCopyNeverBlocks) {
   auto first = Launch();
   ASSERT_TRUE(LockHeldWithin(10000));
 
-  auto second = Launch({QStringLiteral("/music/other.mp3")});
-  ASSERT_TRUE(second->waitForFinished(10000)) << "the second copy must end at once";
-  EXPECT_EQ(second->exitStatus(), QProcess::NormalExit);
-  EXPECT_EQ(second->exitCode(), 0);
+  // Whatever its runtime folder, a second copy finds the lock in the data folder.
+  const QString otherRuntime = home.filePath(QStringLiteral("other-run"));
+  ASSERT_TRUE(QDir().mkpath(otherRuntime));
+  for (const QString& runtime : {QString(), otherRuntime, QStringLiteral("-")}) {
+    SCOPED_TRACE(runtime.toStdString());
+    auto second = Launch({QStringLiteral("/music/other.mp3")}, runtime);
+    ASSERT_TRUE(second->waitForFinished(10000)) << "the second copy must end at once";
+    EXPECT_EQ(second->exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second->exitCode(), 0);
+  }
   EXPECT_EQ(first->state(), QProcess::Running) << "the first copy goes on";
   EXPECT_EQ(ReadFile(ListFile()), stored) << "the second copy neither saved nor deleted";
 
