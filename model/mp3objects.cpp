@@ -54,7 +54,9 @@ bool HoldsUnreadTracks(const QString& path) {
   if (TMp3Session::TrackCount(ini) > 0) return false;
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) return true;
-  return HoldsTrackHeader(std::string_view(file.readAll()));
+  const QByteArray bytes = file.readAll();
+  return HoldsTrackHeader(
+      std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
 }
 }  // namespace playlistfile
 

@@ -232,6 +232,74 @@ TEST_F(PlayControl, AFileThatCannotBeOpenedGivesSilenceAndAnEmptyBar) {
   EXPECT_TRUE(dialogs.messages.empty());
 }
 
+TEST_F(PlayControl, AutomaticAdvancePassesOverTracksThatCannotBePlayed) {
+  StartWithTracks({QStringLiteral("first.mp3"), QStringLiteral("missing.mp3"),
+                   QStringLiteral("empty.mp3"), QStringLiteral("text.mp3"),
+                   QStringLiteral("folder.mp3"), QStringLiteral("last.mp3")});
+  ASSERT_TRUE(QFile::remove(paths[1]));
+  MainFormFixture::WriteFile(paths[2], QByteArray());
+  MainFormFixture::WriteFile(paths[3], "no audio in here\n");
+  ASSERT_TRUE(QFile::remove(paths[4]) && QDir().mkpath(paths[4]));
+  PlayRow(0);
+  const std::vector<int> played =
+      Watch([](const std::vector<int>& rows) { return rows.size() >= 2; }, 10s);
+  EXPECT_EQ(played, (std::vector<int>{0, 5}));
+  EXPECT_TRUE(dialogs.messages.empty()) << "no message box stops the music";
+  for (int row = 0; row < Rows(); ++row)
+    EXPECT_EQ(form->TrackList()->Record(row)->Mp3State(), row == 5 ? 1 : 0) << row;
+
+  // The user's own Play keeps its answers.
+  PlayRow(1);
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_EQ(dialogs.messages[0].text, QStringLiteral("File not found!"));
+}
+
+TEST_F(PlayControl, AdvanceEndsWhenNothingIsLeftToPlay) {
+  for (const bool repeat : {false, true}) {
+    SCOPED_TRACE(repeat ? "a whole pass with repeat" : "the end of the list");
+    StartWithTracks(
+        {QStringLiteral("only.mp3"), QStringLiteral("gone.mp3"), QStringLiteral("text.mp3")});
+    ASSERT_TRUE(QFile::remove(paths[1]));
+    MainFormFixture::WriteFile(paths[2], "no audio in here\n");
+    form->cboxRepeat->setChecked(repeat);
+    PlayRow(0);
+    ASSERT_EQ(PlayingRow(), 0);
+    // The playing track itself is gone by the time the pass comes round to it.
+    ASSERT_TRUE(QFile::remove(paths[0]));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+          return Mp3FileThread->Mp3 != form->TrackList()->Record(0) || Mp3FileThread->IsStopped();
+        },
+        5000));
+    QTest::qWait(1500);
+    EXPECT_TRUE(dialogs.messages.empty());
+    EXPECT_EQ(PlayingRow(), -1) << "nothing plays";
+    if (repeat) {
+      EXPECT_FALSE(TimerOn()) << "a whole pass found nothing: playback stops";
+    }
+    const TMp3FileThread* engine = Mp3FileThread.get();
+    QTest::qWait(500);
+    EXPECT_EQ(Mp3FileThread.get(), engine) << "no endless retries";
+    for (int row = 0; row < Rows(); ++row)
+      EXPECT_EQ(form->TrackList()->Record(row)->Mp3State(), 0) << row;
+    form.reset();
+    paths.clear();
+    dialogs.messages.clear();
+  }
+}
+
+TEST_F(PlayControl, ADoubleClickBelowTheRowsPlaysTheSelectedRow) {
+  StartWithTracks(2);
+  ShowAndActivate();
+  Select(1);
+  QWidget* viewport = form->lvMain->viewport();
+  const QPoint below(20, viewport->height() - 4);
+  ASSERT_FALSE(form->lvMain->indexAt(below).isValid()) << "the list must have room below";
+  QTest::mouseDClick(viewport, Qt::LeftButton, {}, below);
+  Turn();
+  EXPECT_EQ(PlayingRow(), 1);
+}
+
 TEST_F(PlayControl, PauseResumeAndASeekWhilePaused) {
   StartWithTracks(2);
   for (const auto& [language, pauseText, resumeText] :
