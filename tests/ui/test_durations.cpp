@@ -308,6 +308,9 @@ TEST_F(Durations, OnlyMp3NamesWithoutATimeAreMeasuredAndCounted) {
   dialogs.answers.push_back(added);
   Cmd("ALoadFile")->trigger();
   ASSERT_EQ(Rows(), 5);
+  EXPECT_TRUE(ReadFile(ListFile()).contains("\n_TotalTime=185000\n"))
+      << "saved before the new track is measured: the list keeps its total, not the new "
+         "track's nothing";
   const TMp3Cache cache = Cache();
   ASSERT_TRUE(QTest::qWaitFor(
       [&] { return !cache[2]->Mp3Time().isEmpty() && !cache[4]->Mp3Time().isEmpty(); },
@@ -332,6 +335,15 @@ TEST_F(Durations, OnlyMp3NamesWithoutATimeAreMeasuredAndCounted) {
   EXPECT_TRUE(form->ProgressBar1->isHidden());
   EXPECT_TRUE(form->lblLoading->isHidden());
   EXPECT_EQ(Panel1(), total);
+}
+
+TEST_F(Durations, ANegativeStoredTotalShowsAndSavesAsNothing) {
+  StoreList(ListText(2, -5000));
+  Start();
+  EXPECT_EQ(Panel1(), QStringLiteral("Total Time 0:0:00"));
+  Cache().front()->SetMp3Time(QStringLiteral("0:0:01"));
+  EXPECT_TRUE(RequestClose());
+  EXPECT_TRUE(ReadFile(ListFile()).contains("\n_TotalTime=0\n"));
 }
 
 TEST_F(Durations, AnEmptyListHidesTheIndicatorsAtOnce) {
