@@ -494,9 +494,12 @@ void TMp3Device::Impl::OnTimer(pa_mainloop_api*, pa_time_event*, const struct ti
   d->FreeTimerLocked();
   if (!d->reconnecting_) return;
   if (Clock::now() >= d->deadline_) return d->FailLocked(d->trouble_);
-  if (d->streamState_ != kRetrying) return;
-  ++d->attempts_;
-  d->ConnectLocked();
+  if (d->streamState_ == kRetrying) {
+    ++d->attempts_;
+    d->ConnectLocked();
+  } else {
+    d->ArmTimerLocked(d->deadline_);  // woken a moment early while connecting
+  }
 }
 
 void TMp3Device::Impl::ArmTimerLocked(Clock::time_point when) {

@@ -197,14 +197,7 @@ class PrivateServer {
 
   QString DeviceSocket() const { return Path(QStringLiteral("device")); }
 
- private:
-  QString Path(const QString& name) const { return folder_ + QLatin1Char('/') + name; }
-  QString ControlSocket() const { return Path(QStringLiteral("control")); }
-
-  static QString SocketModule(const QString& socket) {
-    return QStringLiteral("module-native-protocol-unix auth-anonymous=1 socket=") + socket;
-  }
-
+  // pactl on the control socket.
   bool Pactl(const QStringList& args, QString* out = nullptr) {
     QProcess process;
     StartChild(process, QStringLiteral("pactl"),
@@ -217,6 +210,14 @@ class PrivateServer {
     }
     if (out) *out = QString::fromLocal8Bit(process.readAllStandardOutput());
     return ok;
+  }
+
+ private:
+  QString Path(const QString& name) const { return folder_ + QLatin1Char('/') + name; }
+  QString ControlSocket() const { return Path(QStringLiteral("control")); }
+
+  static QString SocketModule(const QString& socket) {
+    return QStringLiteral("module-native-protocol-unix auth-anonymous=1 socket=") + socket;
   }
 
   QString folder_;
@@ -422,6 +423,43 @@ TEST_F(ServerRestart, PausedAndStoppedStaySo) {
     EXPECT_NEAR(rest.soundMs, length - held, 150);
     server_.reset();
   }
+}
+
+// A sink that goes away while the server stays (a sound card unplugged, with none to move to)
+// takes the stream with it: the device waits for a sink in the same way.
+TEST_F(ServerRestart, DeviceWaitsForASinkThatWentAway) {
+  const QString path = Steps();
+  ASSERT_FALSE(path.isEmpty());
+  ASSERT_TRUE(server_->StartRecording().isEmpty());
+  TMp3Device device;
+  ASSERT_EQ(device.Open(path), MP3_OK);
+  std::int64_t length = 0;
+  ASSERT_EQ(device.Length(&length), MP3_OK);
+  ASSERT_EQ(device.Play(), MP3_OK);
+  ASSERT_TRUE(WaitUntil([&] { return PositionOf(device) >= 1300; }, kStartBound + 2s));
+  server_->StopRecording();
+  ASSERT_TRUE(
+      server_->Pactl({QStringLiteral("unload-module"), QStringLiteral("module-null-sink")}));
+  std::this_thread::sleep_for(300ms);
+  const std::int64_t held = PositionOf(device);
+  for (int i = 0; i < 7 && !HasFailure(); ++i) {
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(device.Mode(), TMp3Mode::Playing);
+    EXPECT_EQ(device.LastError(), MP3_OK);
+    EXPECT_EQ(PositionOf(device), held);
+  }
+
+  ASSERT_TRUE(server_->Pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+                              QStringLiteral("sink_name=velmo_null")}));
+  ASSERT_TRUE(server_->StartRecording().isEmpty());
+  const auto back = Clock::now();
+  ASSERT_TRUE(WaitUntil([&] { return PositionOf(device) > held + 100; }, kBackBound + kStartBound))
+      << "did not play on; position " << PositionOf(device) << ", error " << device.LastError();
+  EXPECT_LE(PositionOf(device), held + Ms(Clock::now() - back) + 100) << "skipped ahead";
+  ASSERT_TRUE(WaitUntil([&] { return device.Mode() == TMp3Mode::Stopped; },
+                        std::chrono::milliseconds(length - held) + kStartBound));
+  EXPECT_EQ(PositionOf(device), length);
+  EXPECT_EQ(device.LastError(), MP3_OK);
 }
 
 class RecordingHost final : public TMp3FileThreadHost {
