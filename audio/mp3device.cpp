@@ -2,30 +2,40 @@
 // - The caller's thread ("main"): every public call. It opens and closes the file, starts and
 //   joins the decoding thread, and changes mode, position and the stream together with the
 //   event thread, under the event lock.
-// - The sound server's event thread (one pa_threaded_mainloop per process, shared by all
-//   devices through TPulseLink): runs the context and stream callbacks with the event lock held.
-//   The callbacks only copy bytes from the ring to the stream (applying the volume), wake the
-//   decoding thread, and record the end of a drain or a failure.
+// - The sound server's event thread (one pa_threaded_mainloop for the whole process, TEventLoop,
+//   shared by all devices and by every connection the process makes): runs the context, stream
+//   and timer callbacks with the event lock held. The callbacks copy bytes from the ring to the
+//   stream (applying the volume), wake the decoding thread and record the end of a drain. When
+//   the stream or the connection is lost they also replace them: a timer takes the process's
+//   connection again (a new one when the old has failed) and a new stream on it, until the
+//   server is back or the device gives up.
 // - The decoding thread (one per open device): owns the TMp3Decoder after Open and fills the
 //   ring. When the stream went hungry it takes the event lock itself to hand over new bytes.
-// Locks: the event lock (pa_threaded_mainloop_lock) first, then the ring mutex. The decoding
-// thread never holds the ring mutex while it takes the event lock, and the main thread never
-// waits for the decoding thread while it holds the event lock. TPulseLink::Acquire's own mutex
-// is only taken with no other lock held.
+// Locks: the event lock (pa_threaded_mainloop_lock) first, then the ring mutex. The event lock
+// is recursive for other threads; the event thread holds it already and must not take it. It
+// stays the same object when a connection is replaced, so a device's state (its link_
+// included) keeps one guard for its whole life. The decoding thread never holds the ring
+// mutex while it takes the event lock, and the main thread never waits for the decoding thread
+// while it holds the event lock.
 #include "audio/mp3device.h"
 
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
 
 // Server-side buffer we aim for: short enough that a volume change is heard soon, long enough
 // that a busy machine does not starve the stream.
@@ -33,6 +43,53 @@ constexpr pa_usec_t kTargetLatencyUs = 200 * 1000;
 constexpr int kRingMs = 500;  // decoded audio kept ahead of the stream
 constexpr pa_usec_t kConnectTimeoutUs = 5 * 1000 * 1000;
 constexpr int kChunkFrames = 1152;  // one MPEG-1 Layer III frame per decoder read
+// A server that went away (crashed, restarted, its device switched) is waited for this long
+// before the device gives up; a restart takes a second or two, a crash under a session manager a
+// few more.
+constexpr Clock::duration kReconnectFor = 30s;
+constexpr Clock::duration kFirstRetry = 250ms;
+constexpr Clock::duration kLastRetry = 500ms;
+// Besides the time: the delays above allow about 60 attempts in that time.
+constexpr int kMaxAttempts = 150;
+
+// The process's event loop: one for every connection, so that its lock, which guards the state
+// of every device, stays the same while connections come and go.
+class TEventLoop {
+ public:
+  // Made and started on first use; null if that fails.
+  static std::shared_ptr<TEventLoop> Get() {
+    static const std::shared_ptr<TEventLoop> loop = Make();
+    return loop;
+  }
+
+  ~TEventLoop() {
+    pa_threaded_mainloop_stop(loop_);
+    pa_threaded_mainloop_free(loop_);
+  }
+  TEventLoop(const TEventLoop&) = delete;
+  TEventLoop& operator=(const TEventLoop&) = delete;
+
+  void Lock() { pa_threaded_mainloop_lock(loop_); }
+  void Unlock() { pa_threaded_mainloop_unlock(loop_); }
+  // The event thread holds the lock already and may not take it again.
+  bool InEventThread() const { return pa_threaded_mainloop_in_thread(loop_) != 0; }
+  pa_mainloop_api* Api() const { return pa_threaded_mainloop_get_api(loop_); }
+
+ private:
+  explicit TEventLoop(pa_threaded_mainloop* loop) : loop_(loop) {}
+
+  static std::shared_ptr<TEventLoop> Make() {
+    pa_threaded_mainloop* loop = pa_threaded_mainloop_new();
+    if (!loop) return nullptr;
+    if (pa_threaded_mainloop_start(loop) < 0) {
+      pa_threaded_mainloop_free(loop);
+      return nullptr;
+    }
+    return std::shared_ptr<TEventLoop>(new TEventLoop(loop));
+  }
+
+  pa_threaded_mainloop* loop_;
+};
 
 // Told by the link when the connection it was waiting for is settled; called on the event
 // thread with the event lock held.
@@ -46,87 +103,71 @@ class TPulseClient {
 };
 
 // The process's connection to the sound server. Connecting is asynchronous; a link that failed
-// is replaced by the next Acquire, so a server that comes back is found again.
+// is replaced by the next AcquireLocked, so a server that comes back is found again. Everything
+// here needs the event lock.
 class TPulseLink {
  public:
   enum State { kConnecting, kReady, kFailed };
 
-  static std::shared_ptr<TPulseLink> Acquire() {
-    static std::mutex mutex;
+  static std::shared_ptr<TPulseLink> AcquireLocked(const std::shared_ptr<TEventLoop>& loop) {
     static std::shared_ptr<TPulseLink> current;
-    std::lock_guard lock(mutex);
-    if (current && !current->failed_.load()) return current;
-    current.reset(new TPulseLink);
+    if (current && current->state_ != kFailed) return current;
+    current.reset(new TPulseLink(loop));
     current->Start();
     return current;
   }
 
+  // When a connection that had been ready last failed: a server the process had and lost.
+  static std::optional<Clock::time_point> LostAtLocked() { return lostAt_; }
+
+  // A device that moves to a new link may drop the old one on the event thread.
   ~TPulseLink() {
-    if (running_) {
-      pa_threaded_mainloop_lock(loop_);
-      Disconnect();
-      pa_threaded_mainloop_unlock(loop_);
-      pa_threaded_mainloop_stop(loop_);
-    } else {
-      Disconnect();
+    const bool outside = !loop_->InEventThread();
+    if (outside) loop_->Lock();
+    FreeTimer();
+    if (context_) {
+      pa_context_set_state_callback(context_, nullptr, nullptr);
+      pa_context_disconnect(context_);
+      pa_context_unref(context_);
     }
-    if (loop_) pa_threaded_mainloop_free(loop_);
+    if (outside) loop_->Unlock();
   }
 
-  // A link whose event loop could not even be made is failed and has nothing to guard.
-  void Lock() {
-    if (loop_) pa_threaded_mainloop_lock(loop_);
-  }
-  void Unlock() {
-    if (loop_) pa_threaded_mainloop_unlock(loop_);
-  }
   pa_context* Context() const { return context_; }
-  // The rest need the event lock.
   State StateLocked() const { return state_; }
   void AddWaiter(TPulseClient* client) { waiters_.push_back(client); }
   void RemoveWaiter(TPulseClient* client) { std::erase(waiters_, client); }
 
  private:
-  TPulseLink() = default;
+  explicit TPulseLink(std::shared_ptr<TEventLoop> loop) : loop_(std::move(loop)) {}
 
   void Start() {
-    loop_ = pa_threaded_mainloop_new();
-    if (!loop_) return Fail();
-    pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
-    context_ = pa_context_new(api, "Velmo");
-    if (!context_) return Fail();
+    context_ = pa_context_new(loop_->Api(), "Velmo");
+    if (!context_) {
+      state_ = kFailed;
+      return;
+    }
     pa_context_set_state_callback(context_, &TPulseLink::OnContextState, this);
     // No autospawn: starting a server could take long, and a missing server is an answer.
-    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) return Fail();
-    timer_ = pa_context_rttime_new(context_, pa_rtclock_now() + kConnectTimeoutUs,
-                                   &TPulseLink::OnConnectTimeout, this);
-    if (pa_threaded_mainloop_start(loop_) < 0) return Fail();
-    running_ = true;
-  }
-
-  void Fail() {
-    state_ = kFailed;
-    failed_ = true;
-  }
-
-  void Disconnect() {
-    FreeTimer();
-    if (!context_) return;
-    pa_context_set_state_callback(context_, nullptr, nullptr);
-    pa_context_disconnect(context_);
-    pa_context_unref(context_);
-    context_ = nullptr;
+    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+      state_ = kFailed;
+      return;
+    }
+    if (state_ == kConnecting) {
+      timer_ = pa_context_rttime_new(context_, pa_rtclock_now() + kConnectTimeoutUs,
+                                     &TPulseLink::OnConnectTimeout, this);
+    }
   }
 
   void FreeTimer() {
-    if (timer_) pa_threaded_mainloop_get_api(loop_)->time_free(timer_);
+    if (timer_) loop_->Api()->time_free(timer_);
     timer_ = nullptr;
   }
 
   void Settle(State state) {
     FreeTimer();
+    if (state == kFailed && state_ == kReady) lostAt_ = Clock::now();
     state_ = state;
-    if (state == kFailed) failed_ = true;
     const std::vector<TPulseClient*> waiters = std::move(waiters_);
     waiters_.clear();
     for (TPulseClient* client : waiters) {
@@ -161,12 +202,12 @@ class TPulseLink {
     if (link->state_ == kConnecting) pa_context_disconnect(link->context_);
   }
 
-  pa_threaded_mainloop* loop_ = nullptr;
+  static inline std::optional<Clock::time_point> lostAt_;
+
+  std::shared_ptr<TEventLoop> loop_;
   pa_context* context_ = nullptr;
   pa_time_event* timer_ = nullptr;
-  bool running_ = false;
   State state_ = kConnecting;
-  std::atomic<bool> failed_{false};  // read by Acquire without the event lock
   std::vector<TPulseClient*> waiters_;
 };
 
@@ -195,7 +236,8 @@ class TMp3Device::Impl final : public TPulseClient {
   std::atomic<int> volume{TMp3Device::kMaxVolume};
 
  private:
-  enum StreamState { kNoStream, kWaitingLink, kConnecting, kReady, kFailed };
+  // kRetrying: no stream, the timer tries again; kFailed: given up, asyncError_ says why.
+  enum StreamState { kNoStream, kWaitingLink, kConnecting, kReady, kRetrying, kFailed };
 
   // Decoded PCM between the decoding thread (producer) and the stream (consumer), and the
   // commands the main thread sends the decoding thread. One mutex for all of it.
@@ -220,15 +262,21 @@ class TMp3Device::Impl final : public TPulseClient {
   };
 
   void OnLinkReady() override { CreateStreamLocked(); }
-  void OnLinkFailed() override { FailLocked(MP3_ERR_NO_SERVER); }
+  void OnLinkFailed() override { TroubleLocked(MP3_ERR_NO_SERVER, false); }
 
+  void ConnectLocked();
   bool CreateStreamLocked();
+  void DropStreamLocked();
+  void TroubleLocked(int error, bool lost);
   void FailLocked(int error);
+  void ArmTimerLocked(Clock::time_point when);
+  void FreeTimerLocked();
   void FeedLocked();
   void RestartLocked(std::int64_t sample);
   void CorkLocked(bool cork);
   void CancelDrainLocked();
   std::int64_t HeardLocked();
+  std::int64_t NowLocked();
   std::int64_t ToMs(std::int64_t frames) const { return frames * 1000 / rate_; }
   void DecodeLoop();
 
@@ -237,6 +285,11 @@ class TMp3Device::Impl final : public TPulseClient {
     static_cast<Impl*>(self)->FeedLocked();
   }
   static void OnDrained(pa_stream*, int, void* self);
+  static void OnTimer(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self);
+
+  // The main thread's: set by the first Open and kept, so the lock it gives stays one.
+  std::shared_ptr<TEventLoop> loop_;
+  bool open_ = false;
 
   // Set by Open and fixed until Close.
   TMp3Decoder decoder_;  // the decoding thread's between Open and Close
@@ -244,14 +297,14 @@ class TMp3Device::Impl final : public TPulseClient {
   std::size_t frameBytes_ = 0;
   std::size_t chunkBytes_ = 0;
   std::int64_t length_ = 0;
-  std::shared_ptr<TPulseLink> link_;
   std::thread thread_;
 
   // Under the event lock (from Open to Close).
+  std::shared_ptr<TPulseLink> link_;
   pa_stream* stream_ = nullptr;
   StreamState streamState_ = kNoStream;
   TMp3Mode mode_ = TMp3Mode::NotReady;
-  std::int64_t pos_ = 0;        // what is heard while not playing, PCM frames
+  std::int64_t pos_ = 0;        // what is heard while not playing from a ready stream, frames
   std::int64_t base_ = 0;       // where the audio in the stream starts since the last restart
   std::int64_t written_ = 0;    // file position after the last frame handed to the stream
   std::int64_t lastHeard_ = 0;  // keeps the reported position from stepping back
@@ -260,6 +313,13 @@ class TMp3Device::Impl final : public TPulseClient {
   // just-started stream short plays on past it, and what arrives late is then dropped.
   bool filling_ = false;
   int asyncError_ = MP3_OK;
+  // Waiting for a lost server or stream to come back: until deadline_, with a retry timer.
+  bool reconnecting_ = false;
+  Clock::time_point deadline_;
+  Clock::duration retryDelay_ = kFirstRetry;
+  int attempts_ = 0;
+  int trouble_ = MP3_OK;  // what the last failure was, reported if the device gives up
+  pa_time_event* timer_ = nullptr;
 
   Ring ring_;
 };
@@ -277,29 +337,26 @@ int TMp3Device::Impl::Open(const QString& path) {
   ring_.used = ring_.head = ring_.tail = 0;
   ring_.eof = ring_.hungry = ring_.seekPending = ring_.quit = false;
 
-  link_ = TPulseLink::Acquire();
-  link_->Lock();
+  if (!loop_) loop_ = TEventLoop::Get();
+  if (!loop_) {
+    Close();
+    return MP3_ERR_NO_SERVER;
+  }
+  loop_->Lock();
   asyncError_ = MP3_OK;
   pos_ = base_ = written_ = lastHeard_ = 0;
   mode_ = TMp3Mode::Stopped;
-  int result = MP3_OK;
-  switch (link_->StateLocked()) {
-    case TPulseLink::kFailed:
-      result = MP3_ERR_NO_SERVER;
-      break;
-    case TPulseLink::kReady:
-      if (!CreateStreamLocked()) result = asyncError_;
-      break;
-    case TPulseLink::kConnecting:
-      streamState_ = kWaitingLink;
-      link_->AddWaiter(this);
-      break;
-  }
-  link_->Unlock();
+  reconnecting_ = false;
+  // Neither waits: a server that is not there now either has not been there (an answer at
+  // once) or went away a moment ago, and is then waited for as during playback.
+  ConnectLocked();
+  const int result = streamState_ == kFailed ? asyncError_ : MP3_OK;
+  loop_->Unlock();
   if (result != MP3_OK) {
     Close();
     return result;
   }
+  open_ = true;
   thread_ = std::thread(&Impl::DecodeLoop, this);
   return MP3_OK;
 }
@@ -313,26 +370,42 @@ int TMp3Device::Impl::Close() {
     ring_.wake.notify_all();
     thread_.join();
   }
-  if (link_) {
-    link_->Lock();
-    link_->RemoveWaiter(this);
+  if (loop_) {
+    loop_->Lock();
+    FreeTimerLocked();
     CancelDrainLocked();
-    if (stream_) {
-      pa_stream_set_state_callback(stream_, nullptr, nullptr);
-      pa_stream_set_write_callback(stream_, nullptr, nullptr);
-      pa_stream_disconnect(stream_);
-      pa_stream_unref(stream_);
-      stream_ = nullptr;
-    }
-    streamState_ = kNoStream;
-    mode_ = TMp3Mode::NotReady;
-    link_->Unlock();
+    DropStreamLocked();
     link_.reset();
+    reconnecting_ = false;
+    mode_ = TMp3Mode::NotReady;
+    loop_->Unlock();
   }
+  open_ = false;
   mode_ = TMp3Mode::NotReady;
   decoder_.Close();
   ring_.data.clear();
   return MP3_OK;
+}
+
+// Takes the process's connection (a new one when the last has failed) and a stream on it, or
+// waits for the connection to settle.
+void TMp3Device::Impl::ConnectLocked() {
+  if (link_) link_->RemoveWaiter(this);
+  link_ = TPulseLink::AcquireLocked(loop_);
+  switch (link_->StateLocked()) {
+    case TPulseLink::kFailed:
+      TroubleLocked(MP3_ERR_NO_SERVER, false);
+      return;
+    case TPulseLink::kReady:
+      if (!CreateStreamLocked()) return;
+      break;
+    case TPulseLink::kConnecting:
+      streamState_ = kWaitingLink;
+      link_->AddWaiter(this);
+      break;
+  }
+  // A server that accepts and then says nothing must not hold the device past its bound.
+  if (reconnecting_) ArmTimerLocked(deadline_);
 }
 
 bool TMp3Device::Impl::CreateStreamLocked() {
@@ -342,7 +415,7 @@ bool TMp3Device::Impl::CreateStreamLocked() {
   format.channels = static_cast<std::uint8_t>(frameBytes_ / 2);
   stream_ = pa_stream_new(link_->Context(), "Velmo", &format, nullptr);
   if (!stream_) {
-    FailLocked(MP3_ERR_STREAM);
+    TroubleLocked(MP3_ERR_STREAM, false);
     return false;
   }
   pa_stream_set_state_callback(stream_, &Impl::OnStreamState, this);
@@ -356,19 +429,98 @@ bool TMp3Device::Impl::CreateStreamLocked() {
   const auto flags = static_cast<pa_stream_flags_t>(
       PA_STREAM_START_CORKED | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
   if (pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) < 0) {
-    FailLocked(MP3_ERR_STREAM);
+    TroubleLocked(MP3_ERR_STREAM, false);
     return false;
   }
   streamState_ = kConnecting;
   return true;
 }
 
+// Also from the stream's own state callback, where the library still holds a reference.
+void TMp3Device::Impl::DropStreamLocked() {
+  pos_ = NowLocked();
+  if (link_) link_->RemoveWaiter(this);
+  if (stream_) {
+    pa_stream_set_state_callback(stream_, nullptr, nullptr);
+    pa_stream_set_write_callback(stream_, nullptr, nullptr);
+    pa_stream_disconnect(stream_);
+    pa_stream_unref(stream_);
+    stream_ = nullptr;
+  }
+  streamState_ = kNoStream;
+}
+
+// A connection or stream failed. `lost`: one that had worked, or went with its server. Such a
+// loss is waited out, and so is any failure while a server the process had is missing: the
+// mode and the position stay what the listener left, and the timer tries again. Anything else,
+// or the bound passing, stops the device with the error.
+void TMp3Device::Impl::TroubleLocked(int error, bool lost) {
+  CancelDrainLocked();
+  DropStreamLocked();
+  trouble_ = error;
+  const Clock::time_point now = Clock::now();
+  if (!reconnecting_) {
+    const std::optional<Clock::time_point> serverLost = TPulseLink::LostAtLocked();
+    if (lost) {
+      deadline_ = now + kReconnectFor;
+    } else if (error == MP3_ERR_NO_SERVER && serverLost && now - *serverLost < kReconnectFor) {
+      deadline_ = *serverLost + kReconnectFor;
+    } else {
+      return FailLocked(error);
+    }
+    reconnecting_ = true;
+    attempts_ = 0;
+    retryDelay_ = kFirstRetry;
+  }
+  if (now >= deadline_ || attempts_ >= kMaxAttempts) return FailLocked(error);
+  streamState_ = kRetrying;
+  ArmTimerLocked(std::min(now + retryDelay_, deadline_));
+  retryDelay_ = std::min(retryDelay_ * 2, kLastRetry);
+}
+
 void TMp3Device::Impl::FailLocked(int error) {
-  if (mode_ == TMp3Mode::Playing) pos_ = HeardLocked();
+  FreeTimerLocked();
+  DropStreamLocked();
+  reconnecting_ = false;
   streamState_ = kFailed;
   asyncError_ = error;
   CancelDrainLocked();
   if (mode_ == TMp3Mode::Playing || mode_ == TMp3Mode::Paused) mode_ = TMp3Mode::Stopped;
+}
+
+void TMp3Device::Impl::OnTimer(pa_mainloop_api*, pa_time_event*, const struct timeval*,
+                               void* self) {
+  auto* d = static_cast<Impl*>(self);
+  d->FreeTimerLocked();
+  if (!d->reconnecting_) return;
+  if (Clock::now() >= d->deadline_) return d->FailLocked(d->trouble_);
+  if (d->streamState_ == kRetrying) {
+    ++d->attempts_;
+    d->ConnectLocked();
+  } else {
+    d->ArmTimerLocked(d->deadline_);  // woken a moment early while connecting
+  }
+}
+
+void TMp3Device::Impl::ArmTimerLocked(Clock::time_point when) {
+  FreeTimerLocked();
+  const auto wait = std::chrono::duration_cast<std::chrono::microseconds>(when - Clock::now());
+  const auto us = static_cast<pa_usec_t>(std::max<std::int64_t>(0, wait.count()));
+  // On the monotonic clock, which only a context can ask for: a clock step must not stretch
+  // the wait. The event belongs to the loop and outlives the context.
+  if (pa_context* context = link_ ? link_->Context() : nullptr) {
+    timer_ = pa_context_rttime_new(context, pa_rtclock_now() + us, &Impl::OnTimer, this);
+    return;
+  }
+  timeval at{};
+  pa_gettimeofday(&at);
+  pa_timeval_add(&at, us);
+  timer_ = loop_->Api()->time_new(loop_->Api(), &at, &Impl::OnTimer, this);
+}
+
+void TMp3Device::Impl::FreeTimerLocked() {
+  if (timer_) loop_->Api()->time_free(timer_);
+  timer_ = nullptr;
 }
 
 void TMp3Device::Impl::OnStreamState(pa_stream* stream, void* self) {
@@ -376,14 +528,25 @@ void TMp3Device::Impl::OnStreamState(pa_stream* stream, void* self) {
   switch (pa_stream_get_state(stream)) {
     case PA_STREAM_READY:
       d->streamState_ = kReady;
+      d->FreeTimerLocked();
+      if (d->reconnecting_) {
+        d->reconnecting_ = false;
+        // The new stream holds nothing: refill it from where the listener was.
+        if (d->mode_ == TMp3Mode::Playing || d->mode_ == TMp3Mode::Paused) {
+          d->RestartLocked(d->pos_);
+        }
+      }
       if (d->mode_ == TMp3Mode::Playing && !d->filling_) d->CorkLocked(false);
       d->FeedLocked();
       break;
     case PA_STREAM_FAILED:
     case PA_STREAM_TERMINATED: {
+      // Gone with its server, or moved off a sink that went away; a stream the server refused
+      // outright is an answer.
       const bool serverGone =
           pa_context_get_state(pa_stream_get_context(stream)) != PA_CONTEXT_READY;
-      d->FailLocked(serverGone ? MP3_ERR_NO_SERVER : MP3_ERR_STREAM);
+      d->TroubleLocked(serverGone ? MP3_ERR_NO_SERVER : MP3_ERR_STREAM,
+                       serverGone || d->streamState_ == kReady);
       break;
     }
     default:
@@ -410,6 +573,9 @@ void TMp3Device::Impl::FeedLocked() {
   if (mode_ != TMp3Mode::Playing && mode_ != TMp3Mode::Paused) return;
   std::size_t writable = pa_stream_writable_size(stream_);
   if (writable == static_cast<std::size_t>(-1)) return;
+  // Keeps lastHeard_ fresh: a stream that fails has no timing left to ask, and playing goes on
+  // from lastHeard_ once the server is back.
+  if (mode_ == TMp3Mode::Playing) HeardLocked();
   const int vol = volume.load(std::memory_order_relaxed);
   bool atEnd = false;
   {
@@ -527,6 +693,11 @@ std::int64_t TMp3Device::Impl::HeardLocked() {
   return std::min(heard, length_);
 }
 
+// What the listener has heard: the ready stream's account while playing, else pos_.
+std::int64_t TMp3Device::Impl::NowLocked() {
+  return mode_ == TMp3Mode::Playing && stream_ && streamState_ == kReady ? HeardLocked() : pos_;
+}
+
 void TMp3Device::Impl::DecodeLoop() {
   std::vector<std::uint8_t> chunk(chunkBytes_);
   std::size_t carry = 0;  // bytes of a PCM frame split by the decoder, kept for the next push
@@ -570,9 +741,9 @@ void TMp3Device::Impl::DecodeLoop() {
     if (ring_.hungry && (ring_.used >= frameBytes_ || ring_.eof)) {
       ring_.hungry = false;
       lock.unlock();
-      link_->Lock();
+      loop_->Lock();
       FeedLocked();
-      link_->Unlock();
+      loop_->Unlock();
       lock.lock();
     }
   }
@@ -587,25 +758,25 @@ int TMp3Device::Impl::Length(std::int64_t* ms) const {
 
 int TMp3Device::Impl::Position(std::int64_t* ms) {
   if (!ms) return MP3_ERR_ARGUMENT;
-  if (!link_) return MP3_ERR_NOT_OPEN;
-  link_->Lock();
-  const std::int64_t frames = mode_ == TMp3Mode::Playing ? HeardLocked() : pos_;
-  link_->Unlock();
+  if (!open_) return MP3_ERR_NOT_OPEN;
+  loop_->Lock();
+  const std::int64_t frames = NowLocked();
+  loop_->Unlock();
   *ms = ToMs(frames);
   return MP3_OK;
 }
 
 TMp3Mode TMp3Device::Impl::Mode() {
-  if (!link_) return TMp3Mode::NotReady;
-  link_->Lock();
+  if (!open_) return TMp3Mode::NotReady;
+  loop_->Lock();
   const TMp3Mode mode = mode_;
-  link_->Unlock();
+  loop_->Unlock();
   return mode;
 }
 
 int TMp3Device::Impl::Play() {
-  if (!link_) return MP3_ERR_NOT_OPEN;
-  link_->Lock();
+  if (!open_) return MP3_ERR_NOT_OPEN;
+  loop_->Lock();
   int result = MP3_OK;
   if (streamState_ == kFailed) {
     result = asyncError_ ? asyncError_ : MP3_ERR_STREAM;
@@ -617,16 +788,16 @@ int TMp3Device::Impl::Play() {
     RestartLocked(pos_);
     mode_ = TMp3Mode::Playing;  // FeedLocked uncorks the stream once it is full
   }
-  link_->Unlock();
+  loop_->Unlock();
   return result;
 }
 
 int TMp3Device::Impl::Pause() {
-  if (!link_) return MP3_ERR_NOT_OPEN;
-  link_->Lock();
+  if (!open_) return MP3_ERR_NOT_OPEN;
+  loop_->Lock();
   int result = MP3_OK;
   if (mode_ == TMp3Mode::Playing) {
-    pos_ = HeardLocked();
+    pos_ = NowLocked();
     mode_ = TMp3Mode::Paused;
     // A pending drain could end while corked and leave nothing to resume; asked again later.
     CancelDrainLocked();
@@ -634,13 +805,13 @@ int TMp3Device::Impl::Pause() {
   } else if (mode_ != TMp3Mode::Paused) {
     result = MP3_ERR_MODE;
   }
-  link_->Unlock();
+  loop_->Unlock();
   return result;
 }
 
 int TMp3Device::Impl::Resume() {
-  if (!link_) return MP3_ERR_NOT_OPEN;
-  link_->Lock();
+  if (!open_) return MP3_ERR_NOT_OPEN;
+  loop_->Lock();
   int result = MP3_OK;
   if (mode_ == TMp3Mode::Paused) {
     mode_ = TMp3Mode::Playing;
@@ -649,43 +820,43 @@ int TMp3Device::Impl::Resume() {
   } else if (mode_ != TMp3Mode::Playing) {
     result = streamState_ == kFailed && asyncError_ ? asyncError_ : MP3_ERR_MODE;
   }
-  link_->Unlock();
+  loop_->Unlock();
   return result;
 }
 
 int TMp3Device::Impl::Stop() {
-  if (!link_) return MP3_ERR_NOT_OPEN;
-  link_->Lock();
-  if (mode_ == TMp3Mode::Playing) pos_ = HeardLocked();
+  if (!open_) return MP3_ERR_NOT_OPEN;
+  loop_->Lock();
+  pos_ = NowLocked();
   if (mode_ == TMp3Mode::Playing || mode_ == TMp3Mode::Paused) {
     mode_ = TMp3Mode::Stopped;
     CancelDrainLocked();
     CorkLocked(true);
     if (stream_ && streamState_ == kReady) Unref(pa_stream_flush(stream_, nullptr, nullptr));
   }
-  link_->Unlock();
+  loop_->Unlock();
   return MP3_OK;
 }
 
 int TMp3Device::Impl::Seek(std::int64_t ms) {
-  if (!link_) return MP3_ERR_NOT_OPEN;
+  if (!open_) return MP3_ERR_NOT_OPEN;
   if (ms < 0 || ms > decoder_.LengthMs()) return MP3_ERR_RANGE;
   const std::int64_t sample = std::min(ms * rate_ / 1000, length_);
-  link_->Lock();
+  loop_->Lock();
   pos_ = sample;
   if (mode_ == TMp3Mode::Playing || mode_ == TMp3Mode::Paused) {
     RestartLocked(sample);
     if (mode_ == TMp3Mode::Playing) FeedLocked();
   }
-  link_->Unlock();
+  loop_->Unlock();
   return MP3_OK;
 }
 
 int TMp3Device::Impl::LastError() {
-  if (!link_) return MP3_OK;
-  link_->Lock();
+  if (!open_) return MP3_OK;
+  loop_->Lock();
   const int error = asyncError_;
-  link_->Unlock();
+  loop_->Unlock();
   return error;
 }
 

@@ -8,6 +8,11 @@
 // the decoder or for the sound server beyond a short lock; connecting to the server happens in
 // the background, and a play request made before the stream is ready starts it once it is.
 // mp3device.cpp describes the threads inside.
+//
+// A sound server that goes away (crashes, restarts, loses its device) does not end the file:
+// for about 30 seconds the device keeps trying to reach it again, with the mode and the
+// position left where the listener had them, and then goes on from there. Only if the server
+// stays away that long does the device stop and report it through LastError.
 #include <QString>
 
 #include <cstdint>
@@ -32,13 +37,16 @@ class TMp3Device {
   TMp3Device& operator=(const TMp3Device&) = delete;
 
   // Closes any open file first. Fails for a file that is not MP3 audio, cannot be read, or when
-  // the sound server cannot be reached; the device is then not ready.
+  // the sound server cannot be reached and none was lost in the last 30 seconds; the device is
+  // then not ready. While a lost server is awaited it succeeds, and the file plays once the
+  // server is back.
   int Open(const QString& path);
   int Close();
 
   int Length(std::int64_t* ms) const;
   // What the listener hears now, in milliseconds from the start of the file.
   int Position(std::int64_t* ms) const;
+  // While the server is awaited: what the listener set, and the position where they were.
   TMp3Mode Mode() const;
 
   int Play();    // from the current position; while paused the same as Resume
@@ -52,8 +60,9 @@ class TMp3Device {
   int SetVolume(int volume);
   int Volume() const;
 
-  // A failure that came between calls (the server went away, the stream was refused): the
-  // device then stops. MP3_OK when none; reset by Open.
+  // A failure that came between calls and was not recovered from (the server stayed away, the
+  // stream was refused): the device then stops, the position where it was. MP3_OK when none;
+  // reset by Open.
   int LastError() const;
 
  private:

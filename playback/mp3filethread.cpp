@@ -107,7 +107,10 @@ bool TMp3FileThread::IsStopped() {
   dwFlags = 0x102;
   const TMp3Mode mode = FDevice->Mode();
   MyError = mode == TMp3Mode::NotReady ? MP3_ERR_NOT_OPEN : MP3_OK;
-  return MyError == MP3_OK && mode != TMp3Mode::Playing;
+  if (MyError != MP3_OK || mode == TMp3Mode::Playing) return false;
+  // A device that gave up on a missing sound server stopped short of the end. Moving on would
+  // only open the next track against the same missing server and show it playing in silence.
+  return FDevice->LastError() != MP3_ERR_NO_SERVER;
 }
 
 void TMp3FileThread::Play() {

@@ -49,6 +49,8 @@ class TMp3FileThread : public std::enable_shared_from_this<TMp3FileThread> {
   void Open(const QString& path);
   std::uint32_t GetLength();
   std::uint32_t GetPosition();
+  // The open file has stopped (ended, paused or stopped). A device waiting for a lost sound
+  // server, or one that gave up on it, is not: the track did not end.
   bool IsStopped();
   void Play();
   void Pause();
