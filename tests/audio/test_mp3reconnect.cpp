@@ -469,6 +469,7 @@ class RecordingHost final : public TMp3FileThreadHost {
   void SetPositionMaximum(std::uint32_t) override {}
   void ShowOpenError(const QString&) override {}
   void TrackEndCheck(bool stopped) override { endChecks.push_back(stopped); }
+  void TrackOpened(TMp3FileThread*, bool) override {}
 };
 
 TMp3PlayerPtr Track(const QString& path) {
