@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <tuple>
 
 #include "platform/atomicfile.h"
 #include "platform/datadir.h"
@@ -73,7 +74,7 @@ class Folder : public ::testing::Test {
   QTemporaryDir dir;
 };
 
-TEST_F(Folder, SearchListsEntriesSortedWithAttributesAndNeverFollowsLinks) {
+TEST_F(Folder, SearchListsEntriesSortedWithAttributesAndEntersNoLinkedFolder) {
   MakeFile(QStringLiteral("b.mp3"), 1234);
   MakeFile(QStringLiteral("A.MP3"), 10);
   MakeFile(QStringLiteral(".hidden.mp3"), 1);
@@ -81,33 +82,59 @@ TEST_F(Folder, SearchListsEntriesSortedWithAttributesAndNeverFollowsLinks) {
   MakeFile(QStringLiteral("readonly.mp3"), 5);
   ::chmod(QFile::encodeName(At(QStringLiteral("readonly.mp3"))).constData(), 0444);
   ASSERT_TRUE(QDir().mkpath(At(QStringLiteral("folder.mp3"))));
+  // A folder on read-only media is a folder like any other.
+  ASSERT_TRUE(QDir().mkpath(At(QStringLiteral("shared.mp3"))));
+  ::chmod(QFile::encodeName(At(QStringLiteral("shared.mp3"))).constData(), 0555);
   ASSERT_TRUE(QDir().mkpath(At(QStringLiteral("Песни"))));
   // A link back to the folder itself: a scan that followed it would never end.
   ASSERT_TRUE(QFile::link(dir.path(), At(QStringLiteral("loop.mp3"))));
-  // A pipe would block whoever opened it to play it.
+  // A link to a file is the file; one to nothing stays a link.
+  ASSERT_TRUE(QFile::link(At(QStringLiteral("b.mp3")), At(QStringLiteral("tob.mp3"))));
+  ASSERT_TRUE(QFile::link(At(QStringLiteral("readonly.mp3")), At(QStringLiteral(".toro.mp3"))));
+  ASSERT_TRUE(QFile::link(At(QStringLiteral("gone")), At(QStringLiteral("dangling.mp3"))));
+  // A pipe would block whoever opened it to play it, through a link as well.
   ASSERT_EQ(::mkfifo(QFile::encodeName(At(QStringLiteral("pipe.mp3"))).constData(), 0600), 0);
+  ASSERT_TRUE(QFile::link(At(QStringLiteral("pipe.mp3")), At(QStringLiteral("topipe.mp3"))));
 
   const auto mp3 = findFiles(dir.path(), QStringLiteral("*.MP3"));
-  std::vector<std::pair<QString, std::uint32_t>> got;
-  for (const DirEntry& e : mp3) got.emplace_back(e.name, e.attributes);
-  const std::vector<std::pair<QString, std::uint32_t>> expected = {
-      {QStringLiteral(".hidden.mp3"), faArchive | faHidden},
-      {QStringLiteral("A.MP3"), faArchive},
-      {QStringLiteral("b.mp3"), faArchive},
-      {QStringLiteral("folder.mp3"), faDirectory},
-      {QStringLiteral("loop.mp3"), faReparsePoint},
-      {QStringLiteral("readonly.mp3"), faArchive | faReadOnly},
+  std::vector<std::tuple<QString, std::uint32_t, std::uint64_t>> got;
+  for (const DirEntry& e : mp3) got.emplace_back(e.name, e.attributes, e.size);
+  const std::vector<std::tuple<QString, std::uint32_t, std::uint64_t>> expected = {
+      {QStringLiteral(".hidden.mp3"), faArchive | faHidden, 1},
+      {QStringLiteral(".toro.mp3"), faArchive | faHidden | faReadOnly, 5},
+      {QStringLiteral("A.MP3"), faArchive, 10},
+      {QStringLiteral("b.mp3"), faArchive, 1234},
+      {QStringLiteral("dangling.mp3"), faReparsePoint, 0},
+      {QStringLiteral("folder.mp3"), faDirectory, 0},
+      {QStringLiteral("loop.mp3"), faReparsePoint, 0},
+      {QStringLiteral("readonly.mp3"), faArchive | faReadOnly, 5},
+      {QStringLiteral("shared.mp3"), faDirectory, 0},
+      {QStringLiteral("tob.mp3"), faArchive, 1234},
+      {QStringLiteral("topipe.mp3"), faReparsePoint, 0},
   };
   EXPECT_EQ(got, expected);
-  EXPECT_EQ(mp3[2].size, 1234u);
-  EXPECT_EQ(mp3[3].size, 0u) << "a folder's size is 0";
 
-  EXPECT_EQ(findFiles(dir.path(), QStringLiteral("*")).size(), 8u);
+  EXPECT_EQ(findFiles(dir.path(), QStringLiteral("*")).size(), 13u);
   MakeFile(QStringLiteral(".mp3"), 1);
   EXPECT_EQ(findFiles(dir.path(), QStringLiteral("*.mp3"))[1].name, QStringLiteral(".mp3"))
       << "the '*' may stand for nothing";
   EXPECT_TRUE(findFiles(At(QStringLiteral("missing")), QStringLiteral("*")).empty());
   EXPECT_TRUE(findFiles(At(QStringLiteral("b.mp3")), QStringLiteral("*")).empty());
+  ::chmod(QFile::encodeName(At(QStringLiteral("shared.mp3"))).constData(), 0755);
+}
+
+TEST_F(Folder, AFolderKeepsItsIdentityUnderEveryPath) {
+  ASSERT_TRUE(QDir().mkpath(At(QStringLiteral("a"))));
+  ASSERT_TRUE(QDir().mkpath(At(QStringLiteral("b"))));
+  MakeFile(QStringLiteral("f"), 1);
+  ASSERT_TRUE(QFile::link(At(QStringLiteral("a")), At(QStringLiteral("to a"))));
+  const std::optional<FolderId> a = folderId(At(QStringLiteral("a")));
+  ASSERT_TRUE(a.has_value());
+  EXPECT_EQ(folderId(At(QStringLiteral("to a"))), a);
+  EXPECT_EQ(folderId(At(QStringLiteral("a/../a/"))), a);
+  EXPECT_NE(folderId(At(QStringLiteral("b"))), a);
+  EXPECT_FALSE(folderId(At(QStringLiteral("f"))).has_value()) << "a file is no folder";
+  EXPECT_FALSE(folderId(At(QStringLiteral("missing"))).has_value());
 }
 
 TEST(Paths, JoinKeepsOneSeparator) {
