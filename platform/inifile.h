@@ -63,10 +63,12 @@ class IniFile {
   int readInteger(std::string_view section, std::string_view key, int def) const;
   bool sectionExists(std::string_view section) const;
 
-  // Several keys of one section, with one look-up of the section.
+  // Several keys of one section, with one look-up of the section. A key with `remove` set is
+  // deleted instead (every line of it); its value is not looked at.
   struct KeyValue {
     std::string_view key;
     QStringView value;
+    bool remove = false;
   };
   void readStrings(std::string_view section, std::initializer_list<std::string_view> keys,
                    QString* values, int maxChars = kMaxValueChars) const;
@@ -84,6 +86,9 @@ class IniFile {
   // or a line break) throws std::invalid_argument and changes nothing.
   void writeString(std::string_view section, std::string_view key, const QString& value);
   void writeInteger(std::string_view section, std::string_view key, int value);
+  // Writing a key with no value, as the profile functions have it: every line of the key goes, so
+  // reads give the default again. A missing section is not made.
+  void removeKey(std::string_view section, std::string_view key);
 
   // Writes the collected changes atomically; does nothing when nothing changed. When another
   // writer replaced the file since this object read it, the keys written here are applied to
