@@ -5,6 +5,7 @@
 
 #include "model/pendingevents.h"
 #include "platform/inifile.h"
+#include "platform/pathcodec.h"
 #include "platform/textcodec.h"
 
 #include <unordered_map>
@@ -74,6 +75,13 @@ QString Decoded(std::string_view raw, int maxChars) {
   return text;
 }
 
+// A track's path from its stored keys: its exact bytes when the file has them, else its text.
+QString StoredPath(std::string_view text, std::string_view bytes) {
+  if (bytes.data())
+    if (std::optional<QString> exact = platform::unescapePathBytes(bytes)) return *std::move(exact);
+  return Decoded(text, kMaxPathChars);
+}
+
 }  // namespace
 
 // ---- TMp3Session ----
@@ -129,9 +137,11 @@ bool TMp3Session::GetMp3ByName(const QString& IniFile, const QString& CmpStr) co
     index.paths.clear();
     const int count = ini.readInteger(kListSection, kCountKey, 0);
     index.paths.reserve(count > 0 ? count : 0);
-    for (int i = 0; i < count; ++i)
-      index.paths.insert(
-          GetLongPathName(ini.readString(TrackSection(i), kFileNameKey, QString(), kMaxPathChars)));
+    std::string_view raw[2];
+    for (int i = 0; i < count; ++i) {
+      ini.readRawStrings(TrackSection(i), {kFileNameKey, kFileNameBytesKey}, raw);
+      index.paths.insert(GetLongPathName(StoredPath(raw[0], raw[1])));
+    }
     index.snapshot = std::move(snapshot);
   }
   return index.paths.contains(CmpStr);
@@ -281,19 +291,22 @@ std::vector<TMp3PlayerPtr> TMp3Settings::ReadPlayList(const QString& LocationStr
     return *lastFolder;
   };
   TMp3PathPool folders;
-  std::string_view raw[4];
+  std::string_view raw[5];
   for (int i = 0; i < count; ++i) {
-    ini.readRawStrings(TrackSection(i), {kFileNameKey, kOnlyNameKey, kFileSizeKey, kTimeKey}, raw);
+    ini.readRawStrings(TrackSection(i),
+                       {kFileNameKey, kOnlyNameKey, kFileSizeKey, kTimeKey, kFileNameBytesKey},
+                       raw);
     const std::string_view path = raw[0], name = raw[1];
     const std::size_t cut = NameStart(path, name);
     TMp3PlayerPtr mp3;
     // Up to kMaxPathChars bytes of ASCII are never cut short by decoding.
-    if (cut != std::string_view::npos && path.size() <= kMaxPathChars && IsAscii(path)) {
+    if (!raw[4].data() && cut != std::string_view::npos && path.size() <= kMaxPathChars &&
+        IsAscii(path)) {
       const QString text = platform::decodeText(name);
       mp3 = std::make_shared<TMp3Player>(i, asciiFolder(path.substr(0, cut)), text, text,
                                          shared(raw[2]), shared(raw[3]), 0, totalTime);
     } else {
-      mp3 = folders.MakePlayer(i, Decoded(path, kMaxPathChars), Decoded(name, kMaxPathChars),
+      mp3 = folders.MakePlayer(i, StoredPath(path, raw[4]), Decoded(name, kMaxPathChars),
                                shared(raw[2]), shared(raw[3]), 0, totalTime);
     }
     CurrMp3 = mp3;
@@ -313,10 +326,16 @@ void TMp3Settings::SavePlayList(const QString& _LocationStr) {
   TPendingEvents pending;
   int written = 0;
   for (const auto& mp3 : records) {
-    ini.writeStrings(TrackSection(written), {{kFileNameKey, mp3->Mp3Path()},
-                                             {kFileSizeKey, mp3->Mp3Size()},
-                                             {kTimeKey, mp3->Mp3Time()},
-                                             {kOnlyNameKey, mp3->Mp3Name()}});
+    const QString path = mp3->Mp3Path();
+    // The section may be left from an earlier list, with the bytes of another track's path.
+    const bool plain = platform::isPlainPath(path);
+    ini.writeStrings(
+        TrackSection(written),
+        {{kFileNameKey, path},
+         {kFileSizeKey, mp3->Mp3Size()},
+         {kTimeKey, mp3->Mp3Time()},
+         {kOnlyNameKey, mp3->Mp3Name()},
+         {kFileNameBytesKey, plain ? QString() : platform::escapePathBytes(path), plain}});
     ++written;
     pending.Process();
     if (FOnCloseProgress) FOnCloseProgress(mp3.get());

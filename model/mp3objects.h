@@ -191,6 +191,9 @@ inline constexpr char kFileNameKey[] = "FileName";
 inline constexpr char kFileSizeKey[] = "FileSize";
 inline constexpr char kTimeKey[] = "Time";
 inline constexpr char kOnlyNameKey[] = "OnlyName";
+// Only for a path that FileName cannot hold exactly (bytes that are not UTF-8, a line break):
+// its bytes, percent-escaped. Readers prefer it to FileName.
+inline constexpr char kFileNameBytesKey[] = "FileNameBytes";
 // "0PlayList", "1PlayList", ...
 std::string TrackSection(int index);
 }  // namespace playlistfile

@@ -1,6 +1,6 @@
 #include "platform/dirsearch.h"
 
-#include <QFile>
+#include "platform/pathcodec.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -27,7 +27,7 @@ bool Matches(const QString& name, const QString& pattern) {
 
 std::vector<DirEntry> findFiles(const QString& folder, const QString& pattern) {
   std::vector<DirEntry> entries;
-  const QByteArray native = QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder);
+  const QByteArray native = encodePath(folder.isEmpty() ? QStringLiteral(".") : folder);
   const int dirFd = ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dirFd < 0) return entries;
   std::unique_ptr<DIR, int (*)(DIR*)> dir(::fdopendir(dirFd), &::closedir);
@@ -45,7 +45,7 @@ std::vector<DirEntry> findFiles(const QString& folder, const QString& pattern) {
     }
     const char* raw = entry->d_name;
     if (raw[0] == '.' && (raw[1] == 0 || (raw[1] == '.' && raw[2] == 0))) continue;
-    const QString name = QFile::decodeName(raw);
+    const QString name = decodePath(raw);
     if (!Matches(name, pattern)) continue;
     struct stat st {};
     // A vanished entry is left out, as it would be had the search started a moment later.
@@ -80,8 +80,7 @@ std::vector<DirEntry> findFiles(const QString& folder, const QString& pattern) {
 
 std::optional<FolderId> folderId(const QString& folder) {
   struct stat st {};
-  if (::stat(QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder).constData(), &st) !=
-          0 ||
+  if (::stat(encodePath(folder.isEmpty() ? QStringLiteral(".") : folder).constData(), &st) != 0 ||
       !S_ISDIR(st.st_mode))
     return std::nullopt;
   return FolderId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};

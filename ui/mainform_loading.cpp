@@ -1,7 +1,6 @@
 // Filling the main list: folder scans, single files, stream lists and dropped files.
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFileInfo>
 #include <QLabel>
 #include <QMimeData>
 #include <QProgressBar>
@@ -15,6 +14,7 @@
 
 #include "model/pendingevents.h"
 #include "platform/dirsearch.h"
+#include "platform/pathcodec.h"
 #include "platform/shelllink.h"
 #include "ui/dialogs.h"
 #include "ui/mainform.h"
@@ -35,6 +35,14 @@ bool HasExtension(const QString& path, QLatin1String extension) {
   return FileNamePart(path).endsWith(extension, Qt::CaseInsensitive);
 }
 
+// The file's path from the bytes of its URL: a file manager percent-escapes the name's own bytes,
+// which need not be UTF-8.
+QString LocalPath(const QUrl& url) {
+  if (!url.host().isEmpty()) return url.toLocalFile();
+  const QByteArray bytes = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+  return platform::decodePath(std::string_view(bytes.constData(), bytes.size()));
+}
+
 }  // namespace
 
 namespace {
@@ -46,10 +54,9 @@ QString SizeText(std::uint64_t bytes) {
 }  // namespace
 
 QString TMainForm::GetFileSizeKB(const QString& path) {
-  const QString full =
-      path.startsWith(QLatin1Char('/')) ? path : QFileInfo(path).absoluteFilePath();
   struct stat st {};
-  if (::stat(QFile::encodeName(full).constData(), &st) != 0) return QStringLiteral("-1");
+  if (path.isEmpty() || ::stat(platform::encodePath(path).constData(), &st) != 0)
+    return QStringLiteral("-1");
   return SizeText(S_ISDIR(st.st_mode) ? 0 : static_cast<std::uint64_t>(st.st_size));
 }
 
@@ -124,7 +131,8 @@ void TMainForm::ScanFolder(const QString& dir) {
       const QString full = platform::joinPath(dir, entry.name);
       if (InList(full) || (CurrMp3 && Mp3Session->GetMp3ByName(saved, full))) continue;
       // The search has just looked the entry up; its size is the one a second look-up would give.
-      CurrMp3 = std::make_shared<TMp3Player>(FNewID, folder, entry.name, entry.name,
+      CurrMp3 = std::make_shared<TMp3Player>(FNewID, folder, entry.name,
+                                             platform::displayName(entry.name),
                                              SizeText(entry.size), QString(), 0, 0);
       AddScannedRecord(CurrMp3, full);
       pending.Process();
@@ -148,19 +156,20 @@ void TMainForm::ScanSubFolders(const QString& dir) {
 
 void TMainForm::AddTrackPath(const QString& path, const QString& name) {
   TLoadScope scope(this);
-  if (QFileInfo(path).isDir()) {
+  if (platform::isFolder(path)) {
     ScanSubFolders(path);
     ScanFolder(path);
     return;
   }
   const QString saved = MainPlayListFile();
   FNewID = Mp3Session->GetNextID(saved);
-  if (!QFileInfo::exists(path)) return;
+  if (!platform::pathExists(path)) return;
   if (InList(path) || Mp3Session->GetMp3ByName(saved, path)) {
     Dialogs().ShowMessage(this, QStringLiteral("This file is exists!"));
     return;
   }
-  CurrMp3 = std::make_shared<TMp3Player>(FNewID, path, name, GetFileSizeKB(path), QString(), 0, 0);
+  CurrMp3 = std::make_shared<TMp3Player>(FNewID, path, platform::displayName(name),
+                                         GetFileSizeKB(path), QString(), 0, 0);
   AddScannedRecord(CurrMp3, path);
 }
 
@@ -213,7 +222,7 @@ void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
 void TMainForm::dropEvent(QDropEvent* event) {
   QStringList paths;
   for (const QUrl& url : event->mimeData()->urls())
-    if (url.isLocalFile()) paths.append(url.toLocalFile());
+    if (url.isLocalFile()) paths.append(LocalPath(url));
   if (paths.isEmpty()) return;
   event->acceptProposedAction();
   RunGuarded(this, [&] { WMDropFiles(paths); });

@@ -9,8 +9,11 @@
 #include <QTreeView>
 #include <QUrl>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include "platform/pathcodec.h"
 #include "tests/ui/mainformfixture.h"
 
 namespace {
@@ -77,7 +80,9 @@ class TrackList : public MainFormFixture {
   void Drop(const QStringList& paths) {
     QMimeData mime;
     QList<QUrl> urls;
-    for (const QString& path : paths) urls << QUrl::fromLocalFile(path);
+    // As a file manager puts them: the name's own bytes, percent-escaped.
+    for (const QString& path : paths)
+      urls << QUrl::fromEncoded("file://" + platform::encodePath(path).toPercentEncoding("/"));
     mime.setUrls(urls);
     QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, {});
     QCoreApplication::sendEvent(form.get(), &enter);
@@ -289,6 +294,32 @@ TEST_F(TrackList, DropsAddFilesFoldersAndShortcutTargets) {
   // A folder: its sub-folders are walked before its own files, each once.
   Drop({Music(QStringLiteral("sub1"))});
   EXPECT_EQ(Titles().mid(2), (QStringList{QStringLiteral("d.mp3"), QStringLiteral("c.mp3")}));
+}
+
+TEST_F(TrackList, DroppedAndLoadedNamesKeepTheirBytes) {
+  const QByteArray folder = QFile::encodeName(Music());
+  ASSERT_TRUE(QDir().mkpath(Music()));
+  const QByteArray latin1 = folder + "/d\xE9j\xE0.mp3";
+  const QByteArray broken = folder + "/two\nlines.mp3";
+  for (const QByteArray& file : {latin1, broken}) {
+    ASSERT_EQ(::close(::open(file.constData(), O_CREAT | O_WRONLY, 0644)), 0);
+    ASSERT_EQ(::truncate(file.constData(), 3000), 0);
+  }
+  Start();
+  Drop({platform::decodePath(latin1.toStdString())});
+  dialogs.answers.push_back(platform::decodePath(broken.toStdString()));
+  Cmd("ALoadFile")->trigger();
+  EXPECT_EQ(Titles(), (QStringList{QStringLiteral("déjà.mp3"), QStringLiteral("two lines.mp3")}));
+  ASSERT_EQ(Rows(), 2);
+  EXPECT_EQ(platform::encodePath(form->TrackList()->Record(0)->Mp3Path()), latin1);
+  EXPECT_EQ(platform::encodePath(form->TrackList()->Record(1)->Mp3Path()), broken);
+  EXPECT_EQ(Column(2), (QStringList{QStringLiteral("3 KB"), QStringLiteral("3 KB")}));
+  Drop({platform::decodePath(latin1.toStdString())});
+  EXPECT_EQ(CountMessages("This file is exists!"), 1);
+  EXPECT_TRUE(
+      ReadFile(ListFile())
+          .contains("FileNameBytes=" + folder.toPercentEncoding("/-._~") + "/two%0Alines.mp3"))
+      << "Load File saves at once";
 }
 
 TEST_F(TrackList, DropWhoseFirstFileIsSavedAddsNoneOfIt) {
