@@ -192,7 +192,8 @@ inline constexpr char kFileSizeKey[] = "FileSize";
 inline constexpr char kTimeKey[] = "Time";
 inline constexpr char kOnlyNameKey[] = "OnlyName";
 // Only for a path that FileName cannot hold exactly (bytes that are not UTF-8, a line break):
-// its bytes, percent-escaped. Readers prefer it to FileName.
+// its bytes, percent-escaped. FileName then shows each lost byte or line break as U+FFFD, and
+// readers look for this key only beside such a FileName, so a plain list reads at full speed.
 inline constexpr char kFileNameBytesKey[] = "FileNameBytes";
 // "0PlayList", "1PlayList", ...
 std::string TrackSection(int index);

@@ -951,21 +951,24 @@ bool IniFile::fileExists() const {
   return doc().exists;
 }
 
-void IniFile::writeStrings(std::string_view section, std::initializer_list<KeyValue> values) {
+std::uint32_t IniFile::writeStrings(std::string_view section,
+                                    std::initializer_list<KeyValue> values) {
   const std::string_view sectionName = CheckedSection(section);
   for (const KeyValue& kv : values) CheckedKey(kv.key);
   // Deletions alone make no section.
   if (std::all_of(values.begin(), values.end(), [](const KeyValue& kv) { return kv.remove; }) &&
       !sectionExists(sectionName))
-    return;
+    return 0;
   IniDocument& d = mutableDoc();
   const std::size_t sectionCount = d.sections.size();
   Section& target = d.FindOrAdd(Name(sectionName, d.page), hint_);
   // A section made by this call holds only the keys written before in it, so a key not among
   // those goes to its end without a look at its lines: writing a new file costs no searching.
   const bool made = d.sections.size() != sectionCount;
+  std::uint32_t changed = made ? kSectionMade : 0;
   thread_local std::string stored;
   for (auto kv = values.begin(); kv != values.end(); ++kv) {
+    const std::uint32_t bit = 1u << std::min<std::size_t>(kv - values.begin(), 30);
     const Name key(kv->key, d.page);
     const auto writtenBefore = [&] {
       return std::any_of(values.begin(), kv, [&](const KeyValue& earlier) {
@@ -973,13 +976,13 @@ void IniFile::writeStrings(std::string_view section, std::initializer_list<KeyVa
       });
     };
     if (kv->remove) {
-      if ((!made || writtenBefore()) && d.Remove(target, key)) dirty_ = true;
+      if ((!made || writtenBefore()) && d.Remove(target, key)) changed |= bit;
       continue;
     }
     const std::string_view plain = EncodeValue(kv->value, stored);
     if (made && !writtenBefore()) {
       d.Splice(target, target.body.size(), 0, {key.text(), "=", stored, d.Eol()});
-      dirty_ = true;
+      changed |= bit;
       continue;
     }
     const auto same = [&](std::string_view current) {
@@ -988,8 +991,10 @@ void IniFile::writeStrings(std::string_view section, std::initializer_list<KeyVa
       if (read == plain) return true;
       return !isValidUtf8(read) && decodeAnsi(read, ansiCodePage()) == kv->value;
     };
-    if (d.Set(target, key, stored, same)) dirty_ = true;
+    if (d.Set(target, key, stored, same)) changed |= bit;
   }
+  if (changed & ~kSectionMade) dirty_ = true;
+  return changed;
 }
 
 void IniFile::writeString(std::string_view section, std::string_view key, const QString& value) {

@@ -72,7 +72,10 @@ class IniFile {
   };
   void readStrings(std::string_view section, std::initializer_list<std::string_view> keys,
                    QString* values, int maxChars = kMaxValueChars) const;
-  void writeStrings(std::string_view section, std::initializer_list<KeyValue> values);
+  // Returns which writes changed the section: bit i for values[i], and kSectionMade when the
+  // call made the section.
+  static constexpr std::uint32_t kSectionMade = 1u << 31;
+  std::uint32_t writeStrings(std::string_view section, std::initializer_list<KeyValue> values);
   // The stored bytes of several keys, without enclosing quotes and not decoded; a missing key
   // gives a null view. The views stay valid until this object is written to, committed or gone.
   void readRawStrings(std::string_view section, std::initializer_list<std::string_view> keys,

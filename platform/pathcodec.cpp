@@ -1,6 +1,8 @@
 #include "platform/pathcodec.h"
 
 #include <sys/stat.h>
+#include <cstdint>
+#include <cstring>
 
 #include "platform/textcodec.h"
 
@@ -113,6 +115,22 @@ QByteArray encodePath(QStringView path) {
 }
 
 bool isPlainPath(QStringView path) {
+  // Every list save asks this of every path, so four characters at a time look for any that
+  // may need a closer look: a control character or a surrogate.
+  const auto hasZeroLane = [](std::uint64_t w) {
+    return ((w - 0x0001000100010001ULL) & ~w & 0x8000800080008000ULL) != 0;
+  };
+  const char16_t* p = path.utf16();
+  const char16_t* const end = p + path.size();
+  bool suspect = false;
+  for (; end - p >= 4 && !suspect; p += 4) {
+    std::uint64_t w;
+    std::memcpy(&w, p, 8);
+    suspect = hasZeroLane(w & 0xFFE0FFE0FFE0FFE0ULL) ||
+              hasZeroLane((w & 0xF800F800F800F800ULL) ^ 0xD800D800D800D800ULL);
+  }
+  for (; p < end && !suspect; ++p) suspect = *p < 0x20 || (*p & 0xF800) == 0xD800;
+  if (!suspect) return true;
   for (const QChar c : path)
     if (c == u'\n' || c == u'\r') return false;
   return !HasLoneSurrogate(path);

@@ -142,10 +142,10 @@ TEST_F(PlayListFile, PathsThatTextCannotHoldKeepTheirBytes) {
       {"cp1251 folder", "/m/\xCF\xE5\xF1\xED\xE8/a b.mp3",
        "/m/\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD/a b.mp3",
        "/m/%CF%E5%F1%ED%E8/a%20b.mp3"},
-      {"line break", "/m/two\nlines.mp3", "/m/two lines.mp3", "/m/two%0Alines.mp3"},
+      {"line break", "/m/two\nlines.mp3", "/m/two\xEF\xBF\xBDlines.mp3", "/m/two%0Alines.mp3"},
       {"UTF-8 beside a stray byte", "/m/\xC3\xA9\xC3.mp3", "/m/\xC3\xA9\xEF\xBF\xBD.mp3",
        "/m/%C3%A9%C3.mp3"},
-      {"percent and quotes", "/m/100% \"x\"\r.mp3", "/m/100% \"x\" .mp3",
+      {"percent and quotes", "/m/100% \"x\"\r.mp3", "/m/100% \"x\"\xEF\xBF\xBD.mp3",
        "/m/100%25%20%22x%22%0D.mp3"},
   };
   QStringList paths;
@@ -178,32 +178,40 @@ TEST_F(PlayListFile, PathsThatTextCannotHoldKeepTheirBytes) {
       << "the readable text is not the path";
 
   // Saved again over itself, the bytes of a section whose track is now a plain one go with it.
-  FillCache({QStringLiteral("/m/plain.mp3"), paths[0], Bytes("/m/\xE9t\xE9.mp3")});
+  // The fourth is a real name holding U+FFFD, written as the lossy text of the track before it.
+  FillCache({QStringLiteral("/m/plain.mp3"), paths[0], Bytes("/m/\xE9t\xE9.mp3"),
+             QStringLiteral("/m/é\uFFFD.mp3")});
   Mp3Session->Mp3Seetings().SavePlayList(Path("list.DAT"));
   const platform::IniFile again(Path("list.DAT"));
-  EXPECT_TRUE(again.readString("0PlayList", "FileNameBytes", QStringLiteral("none")) ==
-              QStringLiteral("none"));
+  for (const char* section : {"0PlayList", "1PlayList", "3PlayList"})
+    EXPECT_FALSE(again.readString(section, "FileNameBytes", QStringLiteral("none")) !=
+                 QStringLiteral("none"))
+        << section;
   EXPECT_EQ(again.readString("2PlayList", "FileNameBytes", {}), QStringLiteral("/m/%E9t%E9.mp3"));
   const auto reread = Read(Path("list.DAT"));
-  ASSERT_EQ(reread.size(), 3u);
+  ASSERT_EQ(reread.size(), 4u);
+  EXPECT_EQ(reread[3]->Mp3Path(), QStringLiteral("/m/é\uFFFD.mp3"));
   EXPECT_EQ(reread[0]->Mp3Path(), QStringLiteral("/m/plain.mp3"));
   EXPECT_EQ(platform::encodePath(reread[2]->Mp3Path()), QByteArray("/m/\xE9t\xE9.mp3"));
 }
 
-TEST_F(PlayListFile, UnreadableStoredBytesFallBackToTheText) {
+TEST_F(PlayListFile, StoredBytesCountOnlyWhenWellFormedAndBesideALossyName) {
   WriteText(Path("list.DAT"),
-            "[0PlayList]\nFileName=/m/a.mp3\nOnlyName=a.mp3\nFileNameBytes=/m/%E\n"
-            "[1PlayList]\nFileName=/m/b.mp3\nOnlyName=b.mp3\nFileNameBytes=/m/%00.mp3\n"
-            "[2PlayList]\nFileName=/m/c.mp3\nOnlyName=c.mp3\nFileNameBytes=\n"
-            "[3PlayList]\nFileName=/m/x.mp3\nOnlyName=d.mp3\nFileNameBytes=/m/%64.mp3\n"
-            "[PlayList]\nCount=4\n");
+            "[0PlayList]\nFileName=/m/a\xEF\xBF\xBD.mp3\nOnlyName=a.mp3\nFileNameBytes=/m/%E\n"
+            "[1PlayList]\nFileName=/m/b\xEF\xBF\xBD.mp3\nOnlyName=b.mp3\nFileNameBytes=/m/%00\n"
+            "[2PlayList]\nFileName=/m/c\xEF\xBF\xBD.mp3\nOnlyName=c.mp3\nFileNameBytes=\n"
+            "[3PlayList]\nFileName=/m/x\xEF\xBF\xBD.mp3\nOnlyName=d.mp3\nFileNameBytes=/m/%64\n"
+            "[4PlayList]\nFileName=/m/e.mp3\nOnlyName=e.mp3\nFileNameBytes=/m/other.mp3\n"
+            "[PlayList]\nCount=5\n");
+  const QStringList expected{QStringLiteral("/m/a\uFFFD.mp3"), QStringLiteral("/m/b\uFFFD.mp3"),
+                             QStringLiteral("/m/c\uFFFD.mp3"), QStringLiteral("/m/d"),
+                             QStringLiteral("/m/e.mp3")};
   const auto records = Read(Path("list.DAT"));
-  ASSERT_EQ(records.size(), 4u);
-  EXPECT_EQ(records[0]->Mp3Path(), QStringLiteral("/m/a.mp3")) << "a cut escape";
-  EXPECT_EQ(records[1]->Mp3Path(), QStringLiteral("/m/b.mp3")) << "a NUL byte";
-  EXPECT_EQ(records[2]->Mp3Path(), QStringLiteral("/m/c.mp3")) << "empty";
-  EXPECT_EQ(records[3]->Mp3Path(), QStringLiteral("/m/d.mp3")) << "readable bytes win";
-  EXPECT_TRUE(Mp3Session->GetMp3ByName(Path("list.DAT"), QStringLiteral("/m/d.mp3")));
+  ASSERT_EQ(records.size(), 5u);
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(records[i]->Mp3Path(), expected[i]) << i;
+    EXPECT_TRUE(Mp3Session->GetMp3ByName(Path("list.DAT"), expected[i])) << i;
+  }
 }
 
 TEST_F(PlayListFile, PathsOfAnyLengthAndScriptRoundTrip) {

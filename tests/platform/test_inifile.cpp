@@ -330,8 +330,10 @@ TEST_F(Ini, LaterSectionsOfTheSameNameStayHiddenWhateverTheReadingOrder) {
 
 TEST_F(Ini, BatchedReadsAndWritesMatchSingleOnes) {
   IniFile writer(Path());
-  writer.writeStrings("T", {{"a", u"1"}, {"b", u"2"}});
-  writer.writeStrings("T", {{"B", u"3"}, {"c", u"4"}});
+  // Each batch tells which of its writes changed the section.
+  EXPECT_EQ(writer.writeStrings("T", {{"a", u"1"}, {"b", u"2"}}), IniFile::kSectionMade | 0b11);
+  EXPECT_EQ(writer.writeStrings("T", {{"a", u"1"}, {"b", u"22"}, {"none", {}, true}}), 0b010u);
+  EXPECT_EQ(writer.writeStrings("T", {{"B", u"3"}, {"c", u"4"}}), 0b11u);
   // In a section the call makes, a deletion sees the keys written before it in the same call.
   writer.writeStrings("U", {{"a", u"1"}, {"gone", {}, true}, {"k", u"2"}, {"K", {}, true}});
   writer.commit();
