@@ -427,6 +427,15 @@ TEST_F(PlayControl, NamesThatAreNotUtf8OrHoldALineBreakPlayBeforeAndAfterARestar
   Start();
   dialogs.answers.push_back(QFile::decodeName(music));
   Cmd("ALoadDir")->trigger();
+  // The duration scanner opens them by their bytes too.
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] {
+        return Rows() == 2 && !form->TrackList()->Record(0)->Mp3Time().isEmpty() &&
+               !form->TrackList()->Record(1)->Mp3Time().isEmpty();
+      },
+      10000));
+  for (int row = 0; row < Rows(); ++row)
+    EXPECT_EQ(form->TrackList()->Record(row)->Mp3Time(), QStringLiteral("0:0:01")) << row;
   checkRowsAndPlay("scanned");
   ASSERT_TRUE(RequestClose());
   const QByteArray saved = ReadFile(ListFile());
