@@ -4,6 +4,7 @@
 
 #include <exception>
 
+#include "platform/pathcodec.h"
 #include "ui/dialogs.h"
 #include "ui/formprogress.h"
 #include "ui/mainform.h"
@@ -32,9 +33,12 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("velmo"));
   QApplication::setApplicationDisplayName(QStringLiteral("Velmo"));
 
+  // The arguments' own bytes (Qt's options already taken out): a file name need not be UTF-8.
+  QStringList arguments;
+  for (int i = 1; i < argc; ++i) arguments << platform::decodePath(argv[i]);
   int result = 0;
   {
-    TMainForm MainForm(QApplication::arguments().mid(1));
+    TMainForm MainForm(arguments);
     if (MainForm.IsSecondCopy()) return 0;
     if (MainForm.StartFailed()) return 1;
     if (!FormProgress) FormProgress = std::make_unique<TFormProgress>();

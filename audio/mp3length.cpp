@@ -1,8 +1,6 @@
 // Threading: no threads and no shared state; see mp3length.h.
 #include "audio/mp3length.h"
 
-#include <QFile>
-
 #include <fcntl.h>
 #include <mpg123.h>
 #include <sys/stat.h>
@@ -12,6 +10,8 @@
 #include <cerrno>
 #include <cstring>
 #include <vector>
+
+#include "platform/pathcodec.h"
 
 namespace mp3 {
 namespace {
@@ -340,7 +340,7 @@ int TMp3Decoder::Open(const QString& path) {
     Close();
     return MP3_ERR_FILE;
   }
-  return Open(QFile::encodeName(path).constData());
+  return Open(platform::encodePath(path).constData());
 }
 
 int TMp3Decoder::Open(const char* path) {

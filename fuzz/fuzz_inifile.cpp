@@ -1,7 +1,8 @@
 // Feeds arbitrary bytes to the profile-file reader as a file on disk and holds it against a
 // plain line-by-line reader: every key of the input must read as that reader says, before and
 // after a write, from the written document and from a fresh parse of the file. The write must
-// read back and leave every other line as it was.
+// read back and leave every other line as it was; a deleted key must read as missing and leave
+// every other key as it was.
 #include <QDir>
 #include <QFile>
 #include <QString>
@@ -211,6 +212,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const platform::IniFile parsed(WorkFile());
   CheckReads(parsed, written, "a read of the parsed file differs");
   Check(parsed.readString(section, key, {}, 100000) == readBack, "the parsed write differs");
+
+  // A key deleted: it reads as missing, and every other key as before.
+  if (comparable && !written.names.empty()) {
+    const auto& [gone, goneKey] = written.names[size % written.names.size()];
+    platform::IniFile remover(WorkFile());
+    bool removable = true;
+    try {
+      remover.removeKey(gone, goneKey);
+    } catch (const std::invalid_argument&) {
+      removable = false;  // a key with a CR inside cannot be named
+    }
+    if (removable) {
+      remover.commit();
+      const Expected rest(ReadFile());
+      Check(rest.Find(gone, goneKey) == nullptr, "a deleted key is still there");
+      Check(remover.readString(gone, goneKey, QStringLiteral("def")) == QStringLiteral("def"),
+            "the writer still reads a deleted key");
+      for (const auto& [s, k] : written.names) {
+        if (Lower(Trim(s)) == Lower(Trim(gone)) && Lower(Trim(k)) == Lower(Trim(goneKey))) continue;
+        const std::string* is = rest.Find(s, k);
+        Check(is && *is == *written.Find(s, k), "a deletion changed another key");
+      }
+      CheckReads(platform::IniFile(WorkFile()), rest, "a read after a deletion differs");
+    }
+  }
 
   // A new section written in one batch, with a key repeated: the later value wins.
   platform::IniFile batch(WorkFile());

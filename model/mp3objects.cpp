@@ -7,6 +7,7 @@
 
 #include "model/pendingevents.h"
 #include "platform/inifile.h"
+#include "platform/pathcodec.h"
 #include "platform/textcodec.h"
 
 #include <algorithm>
@@ -115,6 +116,21 @@ QString Decoded(std::string_view raw, int maxChars) {
   return text;
 }
 
+// U+FFFD in UTF-8: a FileName holding it may have its exact bytes beside it.
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+
+// A track's path from its stored FileName: its exact bytes when the section has them.
+QString StoredPath(const platform::IniFile& ini, int index, std::string_view text) {
+  if (text.find(kReplacement) != std::string_view::npos) {
+    std::string_view bytes;
+    ini.readRawStrings(TrackSection(index), {kFileNameBytesKey}, &bytes);
+    if (bytes.data())
+      if (std::optional<QString> exact = platform::unescapePathBytes(bytes))
+        return *std::move(exact);
+  }
+  return Decoded(text, kMaxPathChars);
+}
+
 }  // namespace
 
 // ---- TMp3Session ----
@@ -184,9 +200,11 @@ bool TMp3Session::GetMp3ByName(const QString& IniFile, const QString& CmpStr) co
     index.paths.clear();
     const int count = TrackCount(ini);
     index.paths.reserve(count);
-    for (int i = 0; i < count; ++i)
-      index.paths.insert(
-          GetLongPathName(ini.readString(TrackSection(i), kFileNameKey, QString(), kMaxPathChars)));
+    std::string_view text;
+    for (int i = 0; i < count; ++i) {
+      ini.readRawStrings(TrackSection(i), {kFileNameKey}, &text);
+      index.paths.insert(GetLongPathName(StoredPath(ini, i, text)));
+    }
     index.snapshot = std::move(snapshot);
   }
   return index.paths.contains(CmpStr);
@@ -350,8 +368,10 @@ std::vector<TMp3PlayerPtr> TMp3Settings::ReadPlayList(const QString& LocationStr
       mp3 = std::make_shared<TMp3Player>(i, asciiFolder(path.substr(0, cut)), text, text,
                                          shared(raw[2]), shared(raw[3]), 0, totalTime);
     } else {
-      mp3 = folders.MakePlayer(i, Decoded(path, kMaxPathChars), Decoded(name, kMaxPathChars),
-                               shared(raw[2]), shared(raw[3]), 0, totalTime);
+      // The views die with the next read: the name is decoded first.
+      QString text = Decoded(name, kMaxPathChars);
+      mp3 = folders.MakePlayer(i, StoredPath(ini, i, path), std::move(text), shared(raw[2]),
+                               shared(raw[3]), 0, totalTime);
     }
     CurrMp3 = mp3;
     result.push_back(mp3);
@@ -370,10 +390,27 @@ void TMp3Settings::SavePlayList(const QString& _LocationStr) {
   TPendingEvents pending;
   int written = 0;
   for (const auto& mp3 : records) {
-    ini.writeStrings(TrackSection(written), {{kFileNameKey, mp3->Mp3Path()},
-                                             {kFileSizeKey, mp3->Mp3Size()},
-                                             {kTimeKey, mp3->Mp3Time()},
-                                             {kOnlyNameKey, mp3->Mp3Name()}});
+    const std::string section = TrackSection(written);
+    const QString path = mp3->Mp3Path();
+    const bool plain = platform::isPlainPath(path);
+    QString text = path;
+    // Lost bytes are written as U+FFFD; so are line breaks, which tells readers to look for the
+    // bytes.
+    if (!plain)
+      text.replace(u'\n', QChar::ReplacementCharacter).replace(u'\r', QChar::ReplacementCharacter);
+    const std::uint32_t changed = ini.writeStrings(section, {{kFileNameKey, text},
+                                                             {kFileSizeKey, mp3->Mp3Size()},
+                                                             {kTimeKey, mp3->Mp3Time()},
+                                                             {kOnlyNameKey, mp3->Mp3Name()}});
+    if (!plain) {
+      ini.writeString(section, kFileNameBytesKey, platform::escapePathBytes(path));
+    } else if (!(changed & platform::IniFile::kSectionMade) &&
+               ((changed & 1) || text.contains(QChar::ReplacementCharacter))) {
+      // The section is left from an earlier list and may hold the bytes of another track's
+      // path. Bytes are only ever written beside a FileName holding U+FFFD, so a FileName that
+      // stayed the same text without one has none beside it.
+      ini.removeKey(section, kFileNameBytesKey);
+    }
     ++written;
     pending.Process();
     if (FOnCloseProgress) FOnCloseProgress(mp3.get());

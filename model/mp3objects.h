@@ -200,6 +200,10 @@ inline constexpr char kFileNameKey[] = "FileName";
 inline constexpr char kFileSizeKey[] = "FileSize";
 inline constexpr char kTimeKey[] = "Time";
 inline constexpr char kOnlyNameKey[] = "OnlyName";
+// Only for a path that FileName cannot hold exactly (bytes that are not UTF-8, a line break):
+// its bytes, percent-escaped. FileName then shows each lost byte or line break as U+FFFD, and
+// readers look for this key only beside such a FileName, so a plain list reads at full speed.
+inline constexpr char kFileNameBytesKey[] = "FileNameBytes";
 // "0PlayList", "1PlayList", ...
 std::string TrackSection(int index);
 // Whether a play list file that reads as no track holds tracks all the same: it exists but cannot

@@ -1,6 +1,6 @@
 #include "platform/dirsearch.h"
 
-#include <QFile>
+#include "platform/pathcodec.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -27,7 +27,7 @@ bool Matches(const QString& name, const QString& pattern) {
 
 std::vector<DirEntry> findFiles(const QString& folder, const QString& pattern) {
   std::vector<DirEntry> entries;
-  const QByteArray native = QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder);
+  const QByteArray native = encodePath(folder.isEmpty() ? QStringLiteral(".") : folder);
   const int dirFd = ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dirFd < 0) return entries;
   std::unique_ptr<DIR, int (*)(DIR*)> dir(::fdopendir(dirFd), &::closedir);
@@ -45,12 +45,17 @@ std::vector<DirEntry> findFiles(const QString& folder, const QString& pattern) {
     }
     const char* raw = entry->d_name;
     if (raw[0] == '.' && (raw[1] == 0 || (raw[1] == '.' && raw[2] == 0))) continue;
-    const QString name = QFile::decodeName(raw);
+    const QString name = decodePath(raw);
     if (!Matches(name, pattern)) continue;
     struct stat st {};
     // A vanished entry is left out, as it would be had the search started a moment later.
     if (::fstatat(dirFd, raw, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
     DirEntry found{name, 0, 0};
+    // A link to a file is played through the link and cannot loop; every other link is left
+    // alone.
+    struct stat target {};
+    if (S_ISLNK(st.st_mode) && ::fstatat(dirFd, raw, &target, 0) == 0 && S_ISREG(target.st_mode))
+      st = target;
     if (S_ISLNK(st.st_mode)) {
       found.attributes = faReparsePoint;
     } else if (S_ISDIR(st.st_mode)) {
@@ -62,7 +67,8 @@ std::vector<DirEntry> findFiles(const QString& folder, const QString& pattern) {
       continue;
     }
     if (raw[0] == '.') found.attributes |= faHidden;
-    if (!(st.st_mode & S_IWUSR)) found.attributes |= faReadOnly;
+    // Folders have no read-only bit: a collection on read-only media is scanned like any other.
+    if (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR)) found.attributes |= faReadOnly;
     entries.push_back(std::move(found));
   }
   std::sort(entries.begin(), entries.end(), [](const DirEntry& a, const DirEntry& b) {
@@ -70,6 +76,14 @@ std::vector<DirEntry> findFiles(const QString& folder, const QString& pattern) {
     return folded != 0 ? folded < 0 : a.name < b.name;
   });
   return entries;
+}
+
+std::optional<FolderId> folderId(const QString& folder) {
+  struct stat st {};
+  if (::stat(encodePath(folder.isEmpty() ? QStringLiteral(".") : folder).constData(), &st) != 0 ||
+      !S_ISDIR(st.st_mode))
+    return std::nullopt;
+  return FolderId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
 
 QString joinPath(const QString& folder, const QString& name) {

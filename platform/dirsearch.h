@@ -1,11 +1,15 @@
 #pragma once
 // Directory search with the attribute bits of the original platform, derived from the entry:
 // folder 0x10, ordinary file 0x20 (archive), hidden 0x2 when the name starts with a dot,
-// read-only 0x1 when the owner has no write permission, reparse point 0x400 for a symbolic link.
-// Links are reported, never followed, so a scan can never loop.
+// read-only 0x1 for a file without owner write permission, reparse point 0x400 for a symbolic
+// link. A link to a regular file is that file (its target's attributes and size under the link's
+// name); any other link stays a reparse point and is never entered, so a scan can never loop.
+// Names are paths as platform/pathcodec holds them.
 #include <QString>
 
 #include <cstdint>
+#include <optional>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -21,7 +25,7 @@ enum FileAttribute : std::uint32_t {
 struct DirEntry {
   QString name;  // the entry's own name, no folder part
   std::uint32_t attributes = 0;
-  std::uint64_t size = 0;  // 0 for folders and links
+  std::uint64_t size = 0;  // 0 for folders and links to anything but a file
 };
 
 // Entries of `folder` whose name matches `pattern` ("*" for all, "*.mp3": the extension without
@@ -29,6 +33,11 @@ struct DirEntry {
 // and so are devices, pipes and sockets, whose opening could hang a caller. A folder that
 // cannot be read (or fails while it is read) yields no entries.
 std::vector<DirEntry> findFiles(const QString& folder, const QString& pattern);
+
+// The device and inode of a folder (links followed): a folder met again under another path, a bind
+// mount, has the same.
+using FolderId = std::pair<std::uint64_t, std::uint64_t>;
+std::optional<FolderId> folderId(const QString& folder);
 
 // Joins a folder and a name with one '/'; the folder keeps a trailing separator only as "/".
 QString joinPath(const QString& folder, const QString& name);

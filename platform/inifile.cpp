@@ -467,6 +467,17 @@ struct IniDocument {
     Splice(section, at, 0, {feed ? Eol() : "", key.text(), "=", stored, Eol()});
     return true;
   }
+
+  // Deletes every line of `key`: a later line of the same key would otherwise be read instead.
+  // Returns whether there was one.
+  bool Remove(Section& section, const Name& key) {
+    bool removed = false;
+    while (const std::optional<KeyLine> hit = FindKeyLine(section.body, key, page)) {
+      Splice(section, hit->begin, hit->end - hit->begin, {});
+      removed = true;
+    }
+    return removed;
+  }
 };
 
 namespace {
@@ -804,6 +815,13 @@ std::shared_ptr<IniDocument> Replay(const IniDocument& edited,
         before->body.size() == section.body.size())
       continue;
     Section& target = merged->FindOrAdd(Name(section.name, merged->page), hint);
+    if (before) {
+      ForEachKeyLine(before->body, [&](const KeyLine& line) {
+        if (!FindKeyLine(section.body, Name(line.key, edited.page), edited.page))
+          merged->Remove(target, Name(line.key, merged->page));
+        return true;
+      });
+    }
     ForEachKeyLine(section.body, [&](const KeyLine& line) {
       const Name key(line.key, edited.page);
       // Only the first line of a key is the one reads see and writes change.
@@ -959,24 +977,38 @@ int IniFile::lastIndexedSection(std::string_view suffix, int below) const {
   return last;
 }
 
-void IniFile::writeStrings(std::string_view section, std::initializer_list<KeyValue> values) {
+std::uint32_t IniFile::writeStrings(std::string_view section,
+                                    std::initializer_list<KeyValue> values) {
   const std::string_view sectionName = CheckedSection(section);
   for (const KeyValue& kv : values) CheckedKey(kv.key);
+  // Deletions alone make no section.
+  if (std::all_of(values.begin(), values.end(), [](const KeyValue& kv) { return kv.remove; }) &&
+      !sectionExists(sectionName))
+    return 0;
   IniDocument& d = mutableDoc();
   const std::size_t sectionCount = d.sections.size();
   Section& target = d.FindOrAdd(Name(sectionName, d.page), hint_);
   // A section made by this call holds only the keys written before in it, so a key not among
   // those goes to its end without a look at its lines: writing a new file costs no searching.
   const bool made = d.sections.size() != sectionCount;
+  std::uint32_t changed = made ? kSectionMade : 0;
   thread_local std::string stored;
   for (auto kv = values.begin(); kv != values.end(); ++kv) {
+    const std::uint32_t bit = 1u << std::min<std::size_t>(kv - values.begin(), 30);
     const Name key(kv->key, d.page);
+    const auto writtenBefore = [&] {
+      return std::any_of(values.begin(), kv, [&](const KeyValue& earlier) {
+        return Matches(key, Trim(earlier.key), d.page);
+      });
+    };
+    if (kv->remove) {
+      if ((!made || writtenBefore()) && d.Remove(target, key)) changed |= bit;
+      continue;
+    }
     const std::string_view plain = EncodeValue(kv->value, stored);
-    if (made && std::none_of(values.begin(), kv, [&](const KeyValue& earlier) {
-          return Matches(key, Trim(earlier.key), d.page);
-        })) {
+    if (made && !writtenBefore()) {
       d.Splice(target, target.body.size(), 0, {key.text(), "=", stored, d.Eol()});
-      dirty_ = true;
+      changed |= bit;
       continue;
     }
     const auto same = [&](std::string_view current) {
@@ -985,8 +1017,10 @@ void IniFile::writeStrings(std::string_view section, std::initializer_list<KeyVa
       if (read == plain) return true;
       return !isValidUtf8(read) && decodeAnsi(read, ansiCodePage()) == kv->value;
     };
-    if (d.Set(target, key, stored, same)) dirty_ = true;
+    if (d.Set(target, key, stored, same)) changed |= bit;
   }
+  if (changed & ~kSectionMade) dirty_ = true;
+  return changed;
 }
 
 void IniFile::writeString(std::string_view section, std::string_view key, const QString& value) {
@@ -995,6 +1029,10 @@ void IniFile::writeString(std::string_view section, std::string_view key, const 
 
 void IniFile::writeInteger(std::string_view section, std::string_view key, int value) {
   writeString(section, key, QString::number(value));
+}
+
+void IniFile::removeKey(std::string_view section, std::string_view key) {
+  writeStrings(section, {{key, {}, true}});
 }
 
 void IniFile::commit() {

@@ -67,14 +67,19 @@ class IniFile {
   // sections that are really there.
   int lastIndexedSection(std::string_view suffix, int below) const;
 
-  // Several keys of one section, with one look-up of the section.
+  // Several keys of one section, with one look-up of the section. A key with `remove` set is
+  // deleted instead (every line of it); its value is not looked at.
   struct KeyValue {
     std::string_view key;
     QStringView value;
+    bool remove = false;
   };
   void readStrings(std::string_view section, std::initializer_list<std::string_view> keys,
                    QString* values, int maxChars = kMaxValueChars) const;
-  void writeStrings(std::string_view section, std::initializer_list<KeyValue> values);
+  // Returns which writes changed the section: bit i for values[i], and kSectionMade when the
+  // call made the section.
+  static constexpr std::uint32_t kSectionMade = 1u << 31;
+  std::uint32_t writeStrings(std::string_view section, std::initializer_list<KeyValue> values);
   // The stored bytes of several keys, without enclosing quotes and not decoded; a missing key
   // gives a null view. The views stay valid until this object is written to, committed or gone.
   void readRawStrings(std::string_view section, std::initializer_list<std::string_view> keys,
@@ -90,6 +95,9 @@ class IniFile {
   // or a line break) throws std::invalid_argument and changes nothing.
   void writeString(std::string_view section, std::string_view key, const QString& value);
   void writeInteger(std::string_view section, std::string_view key, int value);
+  // Writing a key with no value, as the profile functions have it: every line of the key goes, so
+  // reads give the default again. A missing section is not made.
+  void removeKey(std::string_view section, std::string_view key);
 
   // Writes the collected changes atomically; does nothing when nothing changed. When another
   // writer replaced the file since this object read it, the keys written here are applied to

@@ -1,11 +1,11 @@
 #include "playback/timethread.h"
 
-#include <QFile>
 #include <QMetaObject>
 
 #include <unordered_map>
 
 #include "audio/mp3length.h"
+#include "platform/pathcodec.h"
 
 std::unique_ptr<TTimeThread> TimeThread;
 
@@ -38,7 +38,7 @@ TTimeThread::TTimeThread(const TMp3Cache* cache) : FSerial(++gLastSerial) {
         !record->Mp3Name().endsWith(QLatin1String(".mp3"), Qt::CaseInsensitive))
       continue;
     FTracks.push_back(Track{record, i});
-    FPaths.push_back(QFile::encodeName(record->Mp3Path()));
+    FPaths.push_back(platform::encodePath(record->Mp3Path()));
   }
 }
 

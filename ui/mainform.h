@@ -295,6 +295,12 @@ class TMainForm : public QMainWindow, private TMp3FileThreadHost {
   int FNewItem = -1;  // the row most recently added
   int FListUpdateDepth = 0;
   std::vector<TMp3PlayerPtr> FPendingRows;
+  // What the add command running now knows (mainform_loading.cpp); null between commands.
+  struct TLoadState;
+  class TLoadScope;
+  std::shared_ptr<TLoadState> FLoad;
+  bool InList(const QString& path) const;
+  void AddScannedRecord(const TMp3PlayerPtr& record, const QString& path);
   QColor FFontColor = Qt::black;
 
   bool FSecondCopy = false;

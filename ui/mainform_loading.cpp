@@ -1,18 +1,20 @@
 // Filling the main list: folder scans, single files, stream lists and dropped files.
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFileInfo>
 #include <QLabel>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QSet>
 #include <QToolButton>
 #include <QTreeView>
 #include <QUrl>
 
 #include <sys/stat.h>
+#include <set>
 
 #include "model/pendingevents.h"
 #include "platform/dirsearch.h"
+#include "platform/pathcodec.h"
 #include "platform/shelllink.h"
 #include "ui/dialogs.h"
 #include "ui/mainform.h"
@@ -33,6 +35,14 @@ bool HasExtension(const QString& path, QLatin1String extension) {
   return FileNamePart(path).endsWith(extension, Qt::CaseInsensitive);
 }
 
+// The file's path from the bytes of its URL: a file manager percent-escapes the name's own bytes,
+// which need not be UTF-8.
+QString LocalPath(const QUrl& url) {
+  if (!url.host().isEmpty()) return url.toLocalFile();
+  const QByteArray bytes = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+  return platform::decodePath(std::string_view(bytes.constData(), bytes.size()));
+}
+
 }  // namespace
 
 namespace {
@@ -44,14 +54,60 @@ QString SizeText(std::uint64_t bytes) {
 }  // namespace
 
 QString TMainForm::GetFileSizeKB(const QString& path) {
-  const QString full =
-      path.startsWith(QLatin1Char('/')) ? path : QFileInfo(path).absoluteFilePath();
   struct stat st {};
-  if (::stat(QFile::encodeName(full).constData(), &st) != 0) return QStringLiteral("-1");
+  if (path.isEmpty() || ::stat(platform::encodePath(path).constData(), &st) != 0)
+    return QStringLiteral("-1");
   return SizeText(S_ISDIR(st.st_mode) ? 0 : static_cast<std::uint64_t>(st.st_size));
 }
 
+// What one add command knows while it runs. A scan adds thousands of files to a list that may
+// hold 100,000 tracks, so the paths of the list are gathered once per command rather than looked
+// for in the cache file by file.
+struct TMainForm::TLoadState {
+  QSet<QString> listed;
+  // The folders this command's scan has walked, by device and inode.
+  std::set<platform::FolderId> walked;
+};
+
+// Made by each step that adds tracks; only the outermost one of a command makes the state, which
+// the steps it calls share.
+class TMainForm::TLoadScope {
+ public:
+  explicit TLoadScope(TMainForm* form) : form_(form), own_(!form->FLoad) {
+    if (!own_) return;
+    auto state = std::make_shared<TLoadState>();
+    if (const TMp3Cache* cache = Mp3Session->CashMp3()) {
+      state->listed.reserve(static_cast<qsizetype>(cache->size()));
+      for (const TMp3PlayerPtr& record : *cache) state->listed.insert(record->Mp3Path());
+    }
+    form->FLoad = std::move(state);
+  }
+  ~TLoadScope() {
+    if (own_) form_->FLoad.reset();
+  }
+  TLoadScope(const TLoadScope&) = delete;
+  TLoadScope& operator=(const TLoadScope&) = delete;
+
+ private:
+  TMainForm* form_;
+  bool own_;
+};
+
+bool TMainForm::InList(const QString& path) const {
+  return FLoad && FLoad->listed.contains(path);
+}
+
+void TMainForm::AddScannedRecord(const TMp3PlayerPtr& record, const QString& path) {
+  AppendRow(record);
+  Mp3Session->AddToCash(record);
+  if (FLoad) FLoad->listed.insert(path);
+}
+
 void TMainForm::ScanFolder(const QString& dir) {
+  TLoadScope scope(this);
+  // A folder met again under another path (a bind mount) is walked once per scan.
+  const std::optional<platform::FolderId> id = platform::folderId(dir);
+  if (!id || !FLoad->walked.insert(*id).second) return;
   TWaitCursor wait;
   FNewID = 0;
   BeginListUpdate();
@@ -61,33 +117,37 @@ void TMainForm::ScanFolder(const QString& dir) {
   } resume{this};
 
   const std::vector<platform::DirEntry> entries = platform::findFiles(dir, QStringLiteral("*.mp3"));
-  if (entries.empty()) return;
-  const QString saved = MainPlayListFile();
-  if (CurrMp3) FNewID = Mp3Session->GetNextID(saved);
-  TPendingEvents pending;
-  // One folder string for all tracks of the folder: their records share it.
-  const QString folder = dir.endsWith(QLatin1Char('/')) ? dir : dir + QLatin1Char('/');
-  for (const platform::DirEntry& entry : entries) {
-    if (entry.attributes & ~kOrdinaryAttributes) {
+  if (!entries.empty()) {
+    const QString saved = MainPlayListFile();
+    if (CurrMp3) FNewID = Mp3Session->GetNextID(saved);
+    TPendingEvents pending;
+    // One folder string for all tracks of the folder: their records share it.
+    const QString folder = dir.endsWith(QLatin1Char('/')) ? dir : dir + QLatin1Char('/');
+    for (const platform::DirEntry& entry : entries) {
+      if (entry.attributes & ~kOrdinaryAttributes) {
+        ++FNewID;
+        continue;
+      }
+      const QString full = platform::joinPath(dir, entry.name);
+      if (InList(full) || (CurrMp3 && Mp3Session->GetMp3ByName(saved, full))) continue;
+      // The search has just looked the entry up; its size is the one a second look-up would give.
+      CurrMp3 = std::make_shared<TMp3Player>(FNewID, folder, entry.name,
+                                             platform::displayName(entry.name),
+                                             SizeText(entry.size), QString(), 0, 0);
+      AddScannedRecord(CurrMp3, full);
+      pending.Process();
       ++FNewID;
-      continue;
     }
-    const QString full = platform::joinPath(dir, entry.name);
-    if (CurrMp3 && Mp3Session->GetMp3ByName(saved, full)) continue;
-    // The search has just looked the entry up; its size is the one a second look-up would give.
-    CurrMp3 = std::make_shared<TMp3Player>(FNewID, folder, entry.name, entry.name,
-                                           SizeText(entry.size), QString(), 0, 0);
-    AppendRow(CurrMp3);
-    Mp3Session->AddToCash(CurrMp3);
-    pending.Process();
-    ++FNewID;
   }
+  // Sub-folders are walked whether or not this folder holds tracks: a music folder mostly holds
+  // only artist folders, and those only album folders.
   ScanSubFolders(dir);
 }
 
 void TMainForm::ScanSubFolders(const QString& dir) {
+  TLoadScope scope(this);
   for (const platform::DirEntry& entry : platform::findFiles(dir, QStringLiteral("*"))) {
-    // Only plain folders: hidden, read-only and linked ones are not entered.
+    // Only plain folders: hidden and linked ones are not entered.
     if (entry.attributes != platform::faDirectory) continue;
     FDirectorys.append(entry.name);
     ScanFolder(platform::joinPath(dir, entry.name));
@@ -95,21 +155,22 @@ void TMainForm::ScanSubFolders(const QString& dir) {
 }
 
 void TMainForm::AddTrackPath(const QString& path, const QString& name) {
-  if (QFileInfo(path).isDir()) {
+  TLoadScope scope(this);
+  if (platform::isFolder(path)) {
     ScanSubFolders(path);
     ScanFolder(path);
     return;
   }
   const QString saved = MainPlayListFile();
   FNewID = Mp3Session->GetNextID(saved);
-  if (!QFileInfo::exists(path)) return;
-  if (Mp3Session->GetMp3ByName(saved, path)) {
+  if (!platform::pathExists(path)) return;
+  if (InList(path) || Mp3Session->GetMp3ByName(saved, path)) {
     Dialogs().ShowMessage(this, QStringLiteral("This file is exists!"));
     return;
   }
-  CurrMp3 = std::make_shared<TMp3Player>(FNewID, path, name, GetFileSizeKB(path), QString(), 0, 0);
-  AppendRow(CurrMp3);
-  Mp3Session->AddToCash(CurrMp3);
+  CurrMp3 = std::make_shared<TMp3Player>(FNewID, path, platform::displayName(name),
+                                         GetFileSizeKB(path), QString(), 0, 0);
+  AddScannedRecord(CurrMp3, path);
 }
 
 QString TMainForm::ResolveShortcut(const QString& path) {
@@ -122,6 +183,7 @@ void TMainForm::AddDroppedPath(QString path) {
 }
 
 void TMainForm::WMDropFiles(const QStringList& paths) {
+  TLoadScope scope(this);
   CurrMp3.reset();
   ProgressBar1->show();
   lblLoading->show();
@@ -160,7 +222,7 @@ void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
 void TMainForm::dropEvent(QDropEvent* event) {
   QStringList paths;
   for (const QUrl& url : event->mimeData()->urls())
-    if (url.isLocalFile()) paths.append(url.toLocalFile());
+    if (url.isLocalFile()) paths.append(LocalPath(url));
   if (paths.isEmpty()) return;
   event->acceptProposedAction();
   RunGuarded(this, [&] { WMDropFiles(paths); });
@@ -188,8 +250,7 @@ void TMainForm::ALoadDirExecute() {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   MainPanel->setEnabled(false);
   Finish finish{this};
-  if (FDirectorys.isEmpty()) ScanFolder(FDefaultPath);
-  if (FDirectorys.isEmpty()) ScanSubFolders(FDefaultPath);
+  ScanFolder(FDefaultPath);
   if (FTrackList->rowCount() > 0)
     lvMain->selectionModel()->select(
         FTrackList->index(0, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);

@@ -12,6 +12,7 @@
 #include <QTreeView>
 
 #include "audio/bass.h"
+#include "platform/pathcodec.h"
 #include "ui/dialogs.h"
 #include "ui/mainform.h"
 #include "ui/nodetree.h"
@@ -48,7 +49,7 @@ void TMainForm::Mp3PlayExecute() {
 void TMainForm::PlayCurrent() {
   if (!CurrMp3) return;
   const QFileInfo file(CurrMp3->Mp3Path());
-  if (!file.isFile()) {
+  if (!platform::isFile(CurrMp3->Mp3Path())) {
     // An automatic advance passes over it without a word.
     if (FAdvancing) {
       FPlayFailed = true;

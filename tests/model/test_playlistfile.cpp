@@ -5,6 +5,8 @@
 
 #include "model/mp3objects.h"
 #include "platform/inifile.h"
+#include "platform/pathcodec.h"
+#include "platform/textcodec.h"
 
 namespace {
 
@@ -121,6 +123,95 @@ TEST_F(PlayListFile, ShorterListSavedOverLongerOneKeepsOldSectionsButReadsItsOwn
   EXPECT_TRUE(Mp3Session->GetMp3ByName(Path("list.DAT"), QStringLiteral("/y.mp3")));
   EXPECT_FALSE(Mp3Session->GetMp3ByName(Path("list.DAT"), QStringLiteral("/4.mp3")))
       << "sections past Count are not part of the list";
+}
+
+// File names are the system's bytes, which need not be UTF-8 and may hold a line break.
+QString Bytes(const char* bytes) {
+  return platform::decodePath(bytes);
+}
+
+TEST_F(PlayListFile, PathsThatTextCannotHoldKeepTheirBytes) {
+  const struct {
+    const char* name;
+    const char* path;      // the system's bytes
+    const char* fileName;  // FileName as stored
+    const char* bytesKey;  // FileNameBytes as stored; null: no such key
+  } cases[] = {
+      {"UTF-8 as always", "/m/Песни/ж.mp3", "/m/Песни/ж.mp3", nullptr},
+      {"Latin-1", "/m/caf\xE9.mp3", "/m/caf\xEF\xBF\xBD.mp3", "/m/caf%E9.mp3"},
+      {"cp1251 folder", "/m/\xCF\xE5\xF1\xED\xE8/a b.mp3",
+       "/m/\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD/a b.mp3",
+       "/m/%CF%E5%F1%ED%E8/a%20b.mp3"},
+      {"line break", "/m/two\nlines.mp3", "/m/two\xEF\xBF\xBDlines.mp3", "/m/two%0Alines.mp3"},
+      {"UTF-8 beside a stray byte", "/m/\xC3\xA9\xC3.mp3", "/m/\xC3\xA9\xEF\xBF\xBD.mp3",
+       "/m/%C3%A9%C3.mp3"},
+      {"percent and quotes", "/m/100% \"x\"\r.mp3", "/m/100% \"x\"\xEF\xBF\xBD.mp3",
+       "/m/100%25%20%22x%22%0D.mp3"},
+  };
+  QStringList paths;
+  for (const auto& c : cases) paths << Bytes(c.path);
+  FillCache(paths);
+  Mp3Session->Mp3Seetings().SavePlayList(Path("list.DAT"));
+  const QByteArray text = ReadText(Path("list.DAT"));
+  EXPECT_TRUE(platform::isValidUtf8(std::string_view(text.constData(), text.size())));
+
+  const platform::IniFile ini(Path("list.DAT"));
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(cases[i].name);
+    std::string_view raw[2];
+    ini.readRawStrings(playlistfile::TrackSection(static_cast<int>(i)),
+                       {"FileName", "FileNameBytes"}, raw);
+    EXPECT_EQ(raw[0], cases[i].fileName);
+    if (cases[i].bytesKey)
+      EXPECT_EQ(raw[1], cases[i].bytesKey);
+    else
+      EXPECT_EQ(raw[1].data(), nullptr);
+  }
+  const auto records = Read(Path("list.DAT"));
+  ASSERT_EQ(records.size(), std::size(cases));
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(cases[i].name);
+    EXPECT_EQ(platform::encodePath(records[i]->Mp3Path()), QByteArray(cases[i].path));
+    EXPECT_TRUE(Mp3Session->GetMp3ByName(Path("list.DAT"), paths[i]));
+  }
+  EXPECT_FALSE(Mp3Session->GetMp3ByName(Path("list.DAT"), QStringLiteral("/m/caf\uFFFD.mp3")))
+      << "the readable text is not the path";
+
+  // Saved again over itself, the bytes of a section whose track is now a plain one go with it.
+  // The fourth is a real name holding U+FFFD, written as the lossy text of the track before it.
+  FillCache({QStringLiteral("/m/plain.mp3"), paths[0], Bytes("/m/\xE9t\xE9.mp3"),
+             QStringLiteral("/m/é\uFFFD.mp3")});
+  Mp3Session->Mp3Seetings().SavePlayList(Path("list.DAT"));
+  const platform::IniFile again(Path("list.DAT"));
+  for (const char* section : {"0PlayList", "1PlayList", "3PlayList"})
+    EXPECT_FALSE(again.readString(section, "FileNameBytes", QStringLiteral("none")) !=
+                 QStringLiteral("none"))
+        << section;
+  EXPECT_EQ(again.readString("2PlayList", "FileNameBytes", {}), QStringLiteral("/m/%E9t%E9.mp3"));
+  const auto reread = Read(Path("list.DAT"));
+  ASSERT_EQ(reread.size(), 4u);
+  EXPECT_EQ(reread[3]->Mp3Path(), QStringLiteral("/m/é\uFFFD.mp3"));
+  EXPECT_EQ(reread[0]->Mp3Path(), QStringLiteral("/m/plain.mp3"));
+  EXPECT_EQ(platform::encodePath(reread[2]->Mp3Path()), QByteArray("/m/\xE9t\xE9.mp3"));
+}
+
+TEST_F(PlayListFile, StoredBytesCountOnlyWhenWellFormedAndBesideALossyName) {
+  WriteText(Path("list.DAT"),
+            "[0PlayList]\nFileName=/m/a\xEF\xBF\xBD.mp3\nOnlyName=a.mp3\nFileNameBytes=/m/%E\n"
+            "[1PlayList]\nFileName=/m/b\xEF\xBF\xBD.mp3\nOnlyName=b.mp3\nFileNameBytes=/m/%00\n"
+            "[2PlayList]\nFileName=/m/c\xEF\xBF\xBD.mp3\nOnlyName=c.mp3\nFileNameBytes=\n"
+            "[3PlayList]\nFileName=/m/x\xEF\xBF\xBD.mp3\nOnlyName=d.mp3\nFileNameBytes=/m/%64\n"
+            "[4PlayList]\nFileName=/m/e.mp3\nOnlyName=e.mp3\nFileNameBytes=/m/other.mp3\n"
+            "[PlayList]\nCount=5\n");
+  const QStringList expected{QStringLiteral("/m/a\uFFFD.mp3"), QStringLiteral("/m/b\uFFFD.mp3"),
+                             QStringLiteral("/m/c\uFFFD.mp3"), QStringLiteral("/m/d"),
+                             QStringLiteral("/m/e.mp3")};
+  const auto records = Read(Path("list.DAT"));
+  ASSERT_EQ(records.size(), 5u);
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(records[i]->Mp3Path(), expected[i]) << i;
+    EXPECT_TRUE(Mp3Session->GetMp3ByName(Path("list.DAT"), expected[i])) << i;
+  }
 }
 
 TEST_F(PlayListFile, PathsOfAnyLengthAndScriptRoundTrip) {

@@ -6,14 +6,18 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <tuple>
 
 #include "platform/atomicfile.h"
 #include "platform/datadir.h"
 #include "platform/dirsearch.h"
+#include "platform/pathcodec.h"
 #include "platform/singleinstance.h"
 #include "platform/textcodec.h"
 
@@ -62,6 +66,71 @@ TEST(TextCodec, DecodesUtf8OrTheEightBitCodePage) {
   EXPECT_TRUE(isValidUtf8("\xF4\x8F\xBF\xBF")) << "U+10FFFF itself";
 }
 
+TEST(PathCodec, EveryByteSequenceComesBackAndShowsInTheCodePage) {
+  const struct {
+    const char* name;
+    QByteArray bytes;
+    bool plain;
+    QString shown1252;  // as the list shows it in each code page
+    QString shown1251;
+  } cases[] = {
+      {"ASCII", "/m/a.mp3", true, QStringLiteral("/m/a.mp3"), QStringLiteral("/m/a.mp3")},
+      {"UTF-8", "/m/\xD0\x96.mp3", true, QStringLiteral("/m/Ж.mp3"), QStringLiteral("/m/Ж.mp3")},
+      {"Latin-1", "caf\xE9.mp3", false, QStringLiteral("café.mp3"), QStringLiteral("cafй.mp3")},
+      {"cp1251", "\xCF\xE5\xF1\xED\xE8", false, QStringLiteral("Ïåñíè"), QStringLiteral("Песни")},
+      {"UTF-8 beside a stray byte", "\xC3\xA9\xE9", false, QStringLiteral("Ã©é"),
+       QStringLiteral("Г©й")},
+      {"cut sequence, then a valid one", "\xE2\x82\xE2\x82\xAC", false, QStringLiteral("â‚â‚¬"),
+       QStringLiteral("в‚в‚¬")},
+      {"encoded surrogate, overlong form", "\xED\xA0\x80\xC0\xAF", false,
+       QStringLiteral("í\u00A0€À¯"), QStringLiteral("н\u00A0ЂАЇ")},
+      {"line break", "a\nb\r.mp3", false, QStringLiteral("a b .mp3"), QStringLiteral("a b .mp3")},
+      {"four-byte UTF-8", "\xF0\x9F\x8E\xB5", true, QStringLiteral("🎵"), QStringLiteral("🎵")},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const QString path = decodePath(std::string_view(c.bytes.constData(), c.bytes.size()));
+    EXPECT_EQ(encodePath(path), c.bytes);
+    EXPECT_EQ(isPlainPath(path), c.plain);
+    if (c.plain) {
+      EXPECT_EQ(path, QString::fromUtf8(c.bytes));
+    }
+    setAnsiCodePage(AnsiCodePage::Windows1252);
+    EXPECT_EQ(displayName(path), c.shown1252);
+    setAnsiCodePage(AnsiCodePage::Windows1251);
+    EXPECT_EQ(displayName(path), c.shown1251);
+    setAnsiCodePage(AnsiCodePage::Windows1252);
+    const QByteArray stored = escapePathBytes(path).toLatin1();
+    EXPECT_EQ(unescapePathBytes(std::string_view(stored.constData(), stored.size())), path);
+  }
+  // A lone surrogate no name can have made is stored as U+FFFD.
+  EXPECT_EQ(encodePath(QString(QChar(0xDC41)) + QChar(0xD800)),
+            QByteArray("\xEF\xBF\xBD\xEF\xBF\xBD"));
+}
+
+TEST(PathCodec, StoredBytesAreReadOnlyWhenWellFormed) {
+  const struct {
+    const char* text;
+    std::optional<QByteArray> bytes;
+  } cases[] = {
+      {"/m/a%20b.mp3", QByteArray("/m/a b.mp3")},
+      {"%e9%E9", QByteArray("\xE9\xE9")},
+      {"/m/raw bytes \xE9 kept", QByteArray("/m/raw bytes \xE9 kept")},
+      {"", std::nullopt},
+      {"/m/%", std::nullopt},
+      {"/m/%4", std::nullopt},
+      {"/m/%G0", std::nullopt},
+      {"/m/%00", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    const std::optional<QString> path = unescapePathBytes(c.text);
+    EXPECT_EQ(path.has_value(), c.bytes.has_value()) << c.text;
+    if (path && c.bytes) {
+      EXPECT_EQ(encodePath(*path), *c.bytes) << c.text;
+    }
+  }
+}
+
 class Folder : public ::testing::Test {
  protected:
   QString At(const QString& relative) const { return dir.filePath(relative); }
@@ -73,7 +142,7 @@ class Folder : public ::testing::Test {
   QTemporaryDir dir;
 };
 
-TEST_F(Folder, SearchListsEntriesSortedWithAttributesAndNeverFollowsLinks) {
+TEST_F(Folder, SearchListsEntriesSortedWithAttributesAndEntersNoLinkedFolder) {
   MakeFile(QStringLiteral("b.mp3"), 1234);
   MakeFile(QStringLiteral("A.MP3"), 10);
   MakeFile(QStringLiteral(".hidden.mp3"), 1);
@@ -81,33 +150,81 @@ TEST_F(Folder, SearchListsEntriesSortedWithAttributesAndNeverFollowsLinks) {
   MakeFile(QStringLiteral("readonly.mp3"), 5);
   ::chmod(QFile::encodeName(At(QStringLiteral("readonly.mp3"))).constData(), 0444);
   ASSERT_TRUE(QDir().mkpath(At(QStringLiteral("folder.mp3"))));
+  // A folder on read-only media is a folder like any other.
+  ASSERT_TRUE(QDir().mkpath(At(QStringLiteral("shared.mp3"))));
+  ::chmod(QFile::encodeName(At(QStringLiteral("shared.mp3"))).constData(), 0555);
   ASSERT_TRUE(QDir().mkpath(At(QStringLiteral("Песни"))));
   // A link back to the folder itself: a scan that followed it would never end.
   ASSERT_TRUE(QFile::link(dir.path(), At(QStringLiteral("loop.mp3"))));
-  // A pipe would block whoever opened it to play it.
+  // A link to a file is the file; one to nothing stays a link.
+  ASSERT_TRUE(QFile::link(At(QStringLiteral("b.mp3")), At(QStringLiteral("tob.mp3"))));
+  ASSERT_TRUE(QFile::link(At(QStringLiteral("readonly.mp3")), At(QStringLiteral(".toro.mp3"))));
+  ASSERT_TRUE(QFile::link(At(QStringLiteral("gone")), At(QStringLiteral("dangling.mp3"))));
+  // A pipe would block whoever opened it to play it, through a link as well.
   ASSERT_EQ(::mkfifo(QFile::encodeName(At(QStringLiteral("pipe.mp3"))).constData(), 0600), 0);
+  ASSERT_TRUE(QFile::link(At(QStringLiteral("pipe.mp3")), At(QStringLiteral("topipe.mp3"))));
 
   const auto mp3 = findFiles(dir.path(), QStringLiteral("*.MP3"));
-  std::vector<std::pair<QString, std::uint32_t>> got;
-  for (const DirEntry& e : mp3) got.emplace_back(e.name, e.attributes);
-  const std::vector<std::pair<QString, std::uint32_t>> expected = {
-      {QStringLiteral(".hidden.mp3"), faArchive | faHidden},
-      {QStringLiteral("A.MP3"), faArchive},
-      {QStringLiteral("b.mp3"), faArchive},
-      {QStringLiteral("folder.mp3"), faDirectory},
-      {QStringLiteral("loop.mp3"), faReparsePoint},
-      {QStringLiteral("readonly.mp3"), faArchive | faReadOnly},
+  std::vector<std::tuple<QString, std::uint32_t, std::uint64_t>> got;
+  for (const DirEntry& e : mp3) got.emplace_back(e.name, e.attributes, e.size);
+  const std::vector<std::tuple<QString, std::uint32_t, std::uint64_t>> expected = {
+      {QStringLiteral(".hidden.mp3"), faArchive | faHidden, 1},
+      {QStringLiteral(".toro.mp3"), faArchive | faHidden | faReadOnly, 5},
+      {QStringLiteral("A.MP3"), faArchive, 10},
+      {QStringLiteral("b.mp3"), faArchive, 1234},
+      {QStringLiteral("dangling.mp3"), faReparsePoint, 0},
+      {QStringLiteral("folder.mp3"), faDirectory, 0},
+      {QStringLiteral("loop.mp3"), faReparsePoint, 0},
+      {QStringLiteral("readonly.mp3"), faArchive | faReadOnly, 5},
+      {QStringLiteral("shared.mp3"), faDirectory, 0},
+      {QStringLiteral("tob.mp3"), faArchive, 1234},
+      {QStringLiteral("topipe.mp3"), faReparsePoint, 0},
   };
   EXPECT_EQ(got, expected);
-  EXPECT_EQ(mp3[2].size, 1234u);
-  EXPECT_EQ(mp3[3].size, 0u) << "a folder's size is 0";
 
-  EXPECT_EQ(findFiles(dir.path(), QStringLiteral("*")).size(), 8u);
+  EXPECT_EQ(findFiles(dir.path(), QStringLiteral("*")).size(), 13u);
   MakeFile(QStringLiteral(".mp3"), 1);
   EXPECT_EQ(findFiles(dir.path(), QStringLiteral("*.mp3"))[1].name, QStringLiteral(".mp3"))
       << "the '*' may stand for nothing";
   EXPECT_TRUE(findFiles(At(QStringLiteral("missing")), QStringLiteral("*")).empty());
   EXPECT_TRUE(findFiles(At(QStringLiteral("b.mp3")), QStringLiteral("*")).empty());
+  ::chmod(QFile::encodeName(At(QStringLiteral("shared.mp3"))).constData(), 0755);
+}
+
+TEST_F(Folder, NamesThatAreNotUtf8AreFoundAndOpenedByTheirBytes) {
+  const QByteArray folder = QFile::encodeName(dir.path()) + "/\xCF\xE5\xF1\xED\xE8";
+  ASSERT_EQ(::mkdir(folder.constData(), 0755), 0);
+  const QByteArray file = folder + "/caf\xE9\n.mp3";
+  ASSERT_EQ(::close(::open(file.constData(), O_CREAT | O_WRONLY, 0644)), 0);
+  ASSERT_EQ(::truncate(file.constData(), 77), 0);
+  const auto folders = findFiles(dir.path(), QStringLiteral("*"));
+  ASSERT_EQ(folders.size(), 1u);
+  const QString found = joinPath(dir.path(), folders[0].name);
+  EXPECT_TRUE(isFolder(found));
+  const auto files = findFiles(found, QStringLiteral("*.MP3"));
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0].size, 77u);
+  const QString path = joinPath(found, files[0].name);
+  EXPECT_EQ(encodePath(path), file);
+  EXPECT_TRUE(isFile(path));
+  EXPECT_TRUE(pathExists(path));
+  EXPECT_FALSE(isFolder(path));
+  EXPECT_FALSE(pathExists(path + QLatin1Char('x')));
+  EXPECT_FALSE(isFile(QString()));
+}
+
+TEST_F(Folder, AFolderKeepsItsIdentityUnderEveryPath) {
+  ASSERT_TRUE(QDir().mkpath(At(QStringLiteral("a"))));
+  ASSERT_TRUE(QDir().mkpath(At(QStringLiteral("b"))));
+  MakeFile(QStringLiteral("f"), 1);
+  ASSERT_TRUE(QFile::link(At(QStringLiteral("a")), At(QStringLiteral("to a"))));
+  const std::optional<FolderId> a = folderId(At(QStringLiteral("a")));
+  ASSERT_TRUE(a.has_value());
+  EXPECT_EQ(folderId(At(QStringLiteral("to a"))), a);
+  EXPECT_EQ(folderId(At(QStringLiteral("a/../a/"))), a);
+  EXPECT_NE(folderId(At(QStringLiteral("b"))), a);
+  EXPECT_FALSE(folderId(At(QStringLiteral("f"))).has_value()) << "a file is no folder";
+  EXPECT_FALSE(folderId(At(QStringLiteral("missing"))).has_value());
 }
 
 TEST(Paths, JoinKeepsOneSeparator) {

@@ -167,13 +167,33 @@ TEST_F(Ini, WritesChangeOnlyWhatTheyName) {
         {"S", "e", "6"}},
        "[S]\na=longer value\nb=2\nc=\ne=6\n[T]\nd=5\n"},
       {"names are trimmed", {}, {{" S ", " k ", "v"}, {"s", "K", "w"}}, "[S]\nk=w\n"},
+      // A null value: the key is written with no value, which deletes it.
+      {"a key with no value goes, every line of it",
+       "[S]\na=1\nk=2\nb=3\nK=4\n[T]\nk=5\n",
+       {{"S", "k", nullptr}},
+       "[S]\na=1\nb=3\n[T]\nk=5\n"},
+      {"deleting with CRLF lines and no last line feed",
+       "[S]\r\na=1\r\nk=2",
+       {{"S", "k", nullptr}},
+       "[S]\r\na=1\r\n"},
+      {"deleting a missing key changes nothing", "[S]\na=1\n", {{"S", "k", nullptr}}, "[S]\na=1\n"},
+      {"deleting in a missing section makes none", "[S]\n", {{"T", "k", nullptr}}, "[S]\n"},
+      {"deleting alone makes no file", {}, {{"T", "k", nullptr}}, {}},
+      {"written, deleted, written again",
+       {},
+       {{"S", "a", "1"}, {"S", "k", "2"}, {"S", "k", nullptr}, {"S", "b", "3"}},
+       "[S]\na=1\nb=3\n"},
   };
   for (const auto& c : cases) {
     QFile::remove(Path());
     if (!c.before.isNull()) Write(c.before);
     IniFile ini(Path());
-    for (const auto& [section, key, value] : c.writes)
-      ini.writeString(section, key, QString::fromUtf8(value));
+    for (const auto& [section, key, value] : c.writes) {
+      if (value)
+        ini.writeString(section, key, QString::fromUtf8(value));
+      else
+        ini.removeKey(section, key);
+    }
     ini.commit();
     EXPECT_EQ(Read(), c.after.isNull() ? QByteArray("<missing>") : c.after) << c.name;
   }
@@ -310,10 +330,14 @@ TEST_F(Ini, LaterSectionsOfTheSameNameStayHiddenWhateverTheReadingOrder) {
 
 TEST_F(Ini, BatchedReadsAndWritesMatchSingleOnes) {
   IniFile writer(Path());
-  writer.writeStrings("T", {{"a", u"1"}, {"b", u"2"}});
-  writer.writeStrings("T", {{"B", u"3"}, {"c", u"4"}});
+  // Each batch tells which of its writes changed the section.
+  EXPECT_EQ(writer.writeStrings("T", {{"a", u"1"}, {"b", u"2"}}), IniFile::kSectionMade | 0b11);
+  EXPECT_EQ(writer.writeStrings("T", {{"a", u"1"}, {"b", u"22"}, {"none", {}, true}}), 0b010u);
+  EXPECT_EQ(writer.writeStrings("T", {{"B", u"3"}, {"c", u"4"}}), 0b11u);
+  // In a section the call makes, a deletion sees the keys written before it in the same call.
+  writer.writeStrings("U", {{"a", u"1"}, {"gone", {}, true}, {"k", u"2"}, {"K", {}, true}});
   writer.commit();
-  EXPECT_EQ(Read(), "[T]\na=1\nb=3\nc=4\n");
+  EXPECT_EQ(Read(), "[T]\na=1\nb=3\nc=4\n[U]\na=1\n");
   QString values[3];
   IniFile(Path()).readStrings("t", {"C", "missing", "a"}, values);
   EXPECT_EQ(values[0], QStringLiteral("4"));
@@ -387,6 +411,13 @@ TEST_F(Ini, CommitKeepsWhatAnotherWriterWroteMeanwhile) {
   Write("[Other]\nx=1\n[S]\nb=2\n");
   third.commit();
   EXPECT_EQ(Read(), "[Other]\nx=1\n[S]\nb=third\n");
+
+  // So does a deletion; a key it did not name stays.
+  IniFile fourth(Path());
+  fourth.writeStrings("S", {{"b", {}, true}, {"c", u"fourth"}});
+  Write("[S]\nb=2\nx=1\n");
+  fourth.commit();
+  EXPECT_EQ(Read(), "[S]\nx=1\nc=fourth\n");
 }
 
 TEST_F(Ini, AFileThatCannotBeReadIsNeverReplaced) {

@@ -11,6 +11,10 @@
 #include <QToolButton>
 #include <QTreeView>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "platform/pathcodec.h"
 #include "tests/audio/mp3testfiles.h"
 #include "tests/ui/mainformfixture.h"
 #include "ui/nodetree.h"
@@ -452,6 +456,63 @@ TEST_F(TreePlay, DoubleClickOnAGroupStopsTheFileAndPlaysNothing) {
   form->Mp3NodeDblClick();
   Turn();
   EXPECT_EQ(Playing(), nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// Names are the system's bytes: one in Latin-1, one holding a line break. Each is found by a
+// folder scan, played, saved and played again by the next window, which reads the saved list.
+TEST_F(PlayControl, NamesThatAreNotUtf8OrHoldALineBreakPlayBeforeAndAfterARestart) {
+  const QByteArray music = QFile::encodeName(home.filePath(QStringLiteral("music")));
+  ASSERT_EQ(::mkdir(music.constData(), 0755), 0);
+  const QByteArray tone = mp3test::ReadAll(mp3test::File("cbr"));
+  ASSERT_FALSE(tone.isEmpty());
+  const std::vector<QByteArray> files = {music + "/caf\xE9.mp3", music + "/two\nlines.mp3"};
+  for (const QByteArray& file : files) {
+    const int fd = ::open(file.constData(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, tone.constData(), tone.size()), tone.size());
+    ::close(fd);
+  }
+  const QStringList titles{QStringLiteral("café.mp3"), QStringLiteral("two lines.mp3")};
+  const auto checkRowsAndPlay = [&](const char* when) {
+    SCOPED_TRACE(when);
+    ASSERT_EQ(Rows(), 2);
+    for (int row = 0; row < 2; ++row) {
+      EXPECT_EQ(platform::encodePath(form->TrackList()->Record(row)->Mp3Path()), files[row]);
+      EXPECT_EQ(form->TrackList()->index(row, TTrackListModel::colTitle).data().toString(),
+                titles[row]);
+      PlayRow(row);
+      EXPECT_TRUE(dialogs.messages.empty()) << dialogs.messages.front().text.toStdString();
+      EXPECT_EQ(PlayingRow(), row) << "device error " << Mp3FileThread->MyError;
+      EXPECT_EQ(Mp3FileThread->MyError, 0);
+    }
+    form->Mp3CloseExecute();
+  };
+
+  Start();
+  dialogs.answers.push_back(QFile::decodeName(music));
+  Cmd("ALoadDir")->trigger();
+  // The duration scanner opens them by their bytes too.
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] {
+        return Rows() == 2 && !form->TrackList()->Record(0)->Mp3Time().isEmpty() &&
+               !form->TrackList()->Record(1)->Mp3Time().isEmpty();
+      },
+      10000));
+  for (int row = 0; row < Rows(); ++row)
+    EXPECT_EQ(form->TrackList()->Record(row)->Mp3Time(), QStringLiteral("0:0:01")) << row;
+  checkRowsAndPlay("scanned");
+  ASSERT_TRUE(RequestClose());
+  const QByteArray saved = ReadFile(ListFile());
+  EXPECT_TRUE(saved.contains("FileNameBytes=" + music.toPercentEncoding("/-._~") + "/caf%E9.mp3"))
+      << saved.toStdString();
+  form.reset();
+
+  Start();
+  checkRowsAndPlay("after a restart");
 }
 
 }  // namespace

@@ -9,8 +9,11 @@
 #include <QTreeView>
 #include <QUrl>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include "platform/pathcodec.h"
 #include "tests/ui/mainformfixture.h"
 
 namespace {
@@ -77,7 +80,9 @@ class TrackList : public MainFormFixture {
   void Drop(const QStringList& paths) {
     QMimeData mime;
     QList<QUrl> urls;
-    for (const QString& path : paths) urls << QUrl::fromLocalFile(path);
+    // As a file manager puts them: the name's own bytes, percent-escaped.
+    for (const QString& path : paths)
+      urls << QUrl::fromEncoded("file://" + platform::encodePath(path).toPercentEncoding("/"));
     mime.setUrls(urls);
     QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, {});
     QCoreApplication::sendEvent(form.get(), &enter);
@@ -110,28 +115,142 @@ TEST_F(TrackList, LoadDirectoryScansFolderThenSubFoldersDepthFirst) {
   BuildMusic();
   Start();
   LoadDirectory(Music());
-  EXPECT_EQ(Titles(),
-            (QStringList{QStringLiteral("A.MP3"), QStringLiteral("b.mp3"), QStringLiteral("x.mp3"),
-                         QStringLiteral("c.mp3"), QStringLiteral("d.mp3"), QStringLiteral("e.mp3"),
-                         QStringLiteral("ж.mp3")}));
-  EXPECT_EQ(Column(0), (QStringList{QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"),
-                                    QStringLiteral("4"), QStringLiteral("5"), QStringLiteral("6"),
-                                    QStringLiteral("7")}));
+  const QStringList all{QStringLiteral("A.MP3"), QStringLiteral("b.mp3"), QStringLiteral("x.mp3"),
+                        QStringLiteral("f.mp3"), QStringLiteral("r.mp3"), QStringLiteral("c.mp3"),
+                        QStringLiteral("d.mp3"), QStringLiteral("e.mp3"), QStringLiteral("ж.mp3")};
+  EXPECT_EQ(Titles(), all);
+  EXPECT_EQ(Column(0),
+            (QStringList{QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"),
+                         QStringLiteral("4"), QStringLiteral("5"), QStringLiteral("6"),
+                         QStringLiteral("7"), QStringLiteral("8"), QStringLiteral("9")}));
   EXPECT_EQ(Column(2).mid(0, 4), (QStringList{QStringLiteral("1 KB"), QStringLiteral("4523 KB"),
                                               QStringLiteral("0 KB"), QStringLiteral("0 KB")}));
-  EXPECT_EQ(form->TrackList()->Record(3)->Mp3Path(), Music(QStringLiteral("sub1/c.mp3")));
+  EXPECT_EQ(form->TrackList()->Record(5)->Mp3Path(), Music(QStringLiteral("sub1/c.mp3")));
   EXPECT_EQ(form->TrackList()->Record(2)->Mp3ID(), 3) << "the skipped link still counts";
-  ASSERT_EQ(Mp3Session->CacheCount(), 7);
+  ASSERT_EQ(Mp3Session->CacheCount(), 9);
   EXPECT_EQ(CurrMp3, form->TrackList()->Record(0)) << "the first row is selected and current";
   EXPECT_EQ(form->EnumTabs(), et_Mp3);
   EXPECT_TRUE(form->MainPanel->isEnabled());
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 
   LoadDirectory(Music());
-  EXPECT_EQ(Rows(), 7) << "a second Load Directory in the same run adds nothing";
+  EXPECT_EQ(Titles(), all) << "the same folder again, unsaved: every track is in the list";
   dialogs.answers.push_back(QString());
   Cmd("ALoadDir")->trigger();
-  EXPECT_EQ(Rows(), 7) << "cancelled";
+  EXPECT_EQ(Rows(), 9) << "cancelled";
+}
+
+// Trees described line by line: "f path" a file, "d path" a folder, "l path target" a symbolic
+// link, "ro path" a folder made read-only once the tree stands.
+TEST_F(TrackList, LoadDirectoryWalksEveryPlainFolderAtAnyDepth) {
+  const struct {
+    const char* name;
+    std::vector<const char*> tree;
+    std::vector<const char*> titles;  // the chosen folder is "Music"
+  } cases[] = {
+      {"tracks only two levels down", {"f Music/Artist/Album/a.mp3"}, {"a.mp3"}},
+      {"a folder's files before its sub-folders, depth first",
+       {"f Music/Artist/Album 2/b.mp3", "f Music/Artist/Album/a.mp3", "f Music/Artist/r.mp3",
+        "f Music/Zed/z.mp3", "f Music/m.mp3"},
+       {"m.mp3", "r.mp3", "a.mp3", "b.mp3", "z.mp3"}},
+      {"empty folders on the way",
+       {"d Music/Empty", "f Music/Artist/No Tracks/cover.jpg", "f Music/Artist/Album/a.mp3"},
+       {"a.mp3"}},
+      {"hidden folders stay out at every level",
+       {"f Music/.cache/h.mp3", "f Music/Artist/.trash/t.mp3", "f Music/Artist/Album/a.mp3"},
+       {"a.mp3"}},
+      {"a link to a folder is not entered",
+       {"f Other/o.mp3", "l Music/Linked ../Other", "f Music/Artist/a.mp3"},
+       {"a.mp3"}},
+      {"a link to a file is added like the file",
+       {"f Other/o.mp3", "l Music/Artist/link.mp3 ../../Other/o.mp3",
+        "l Music/Artist/gone.mp3 ../../Other/missing.mp3", "f Music/Artist/a.mp3"},
+       {"a.mp3", "link.mp3"}},
+      {"read-only folders are entered",
+       {"f Music/Shared/Album/a.mp3", "f Music/Shared/s.mp3", "ro Music/Shared/Album",
+        "ro Music/Shared"},
+       {"s.mp3", "a.mp3"}},
+  };
+  Start();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const QString root = home.filePath(QLatin1String(c.name) + QLatin1Char('/'));
+    std::vector<QByteArray> readOnly;
+    for (const char* line : c.tree) {
+      const QStringList parts = QString::fromUtf8(line).split(QLatin1Char(' '));
+      const QString kind = parts[0];
+      const bool link = kind == QLatin1String("l");
+      const QString path =
+          root +
+          QStringList(parts.mid(1, parts.size() - 1 - (link ? 1 : 0))).join(QLatin1Char(' '));
+      if (kind == QLatin1String("f")) {
+        MakeFile(path, 1000);
+      } else if (kind == QLatin1String("d")) {
+        ASSERT_TRUE(QDir().mkpath(path));
+      } else if (link) {
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
+        ASSERT_EQ(::symlink(parts.last().toUtf8().constData(), QFile::encodeName(path).constData()),
+                  0);
+      } else {
+        readOnly.push_back(QFile::encodeName(path));
+        ASSERT_EQ(::chmod(readOnly.back().constData(), 0555), 0);
+      }
+    }
+    const int before = Rows();
+    LoadDirectory(root + QStringLiteral("Music"));
+    QStringList titles;
+    for (const char* title : c.titles) titles << QString::fromUtf8(title);
+    EXPECT_EQ(Titles().mid(before), titles);
+    for (const QByteArray& path : readOnly) ::chmod(path.constData(), 0755);
+  }
+}
+
+TEST_F(TrackList, EveryLoadDirectoryScansItsFolderOnce) {
+  MakeFile(Music(QStringLiteral("first/1.mp3")), 100);
+  MakeFile(Music(QStringLiteral("first/sub/2.mp3")), 100);
+  MakeFile(Music(QStringLiteral("second/3.mp3")), 100);
+  MakeFile(Music(QStringLiteral("third/4.mp3")), 100);
+  Start();
+  LoadDirectory(Music(QStringLiteral("first")));
+  LoadDirectory(Music(QStringLiteral("second")));
+  EXPECT_EQ(Titles(), (QStringList{QStringLiteral("1.mp3"), QStringLiteral("2.mp3"),
+                                   QStringLiteral("3.mp3")}))
+      << "a scan that met a sub-folder does not stop later ones";
+  // A folder without sub-folders is not walked a second time.
+  LoadDirectory(Music(QStringLiteral("third")));
+  EXPECT_EQ(Titles().mid(3), QStringList{QStringLiteral("4.mp3")});
+}
+
+// The list, saved or not, never holds a file twice, whichever command offers it again.
+TEST_F(TrackList, EveryAddPathRefusesTracksAlreadyInTheList) {
+  BuildMusic();
+  MakeFile(Music(QStringLiteral("radio.m3u")), 30);
+  Start();
+  LoadDirectory(Music());
+  ASSERT_EQ(Rows(), 9);
+  ASSERT_FALSE(QFile::exists(ListFile())) << "nothing saved yet";
+  const QStringList before = Titles();
+
+  Drop({Music(QStringLiteral("b.mp3"))});
+  EXPECT_EQ(CountMessages("This file is exists!"), 1) << "a dropped file";
+  Drop({Music(QStringLiteral("sub1"))});
+  EXPECT_EQ(Titles(), before) << "a dropped folder";
+  dialogs.answers.push_back(Music(QStringLiteral("sub1/c.mp3")));
+  Cmd("ALoadFile")->trigger();
+  EXPECT_EQ(CountMessages("This file is exists!"), 2) << "Load File";
+  EXPECT_EQ(Titles(), before);
+
+  dialogs.answers.push_back(Music(QStringLiteral("radio.m3u")));
+  Cmd("Am3u")->trigger();
+  dialogs.answers.push_back(Music(QStringLiteral("radio.m3u")));
+  Cmd("Am3u")->trigger();
+  EXPECT_EQ(CountMessages("This file is exists!"), 3) << "Load m3u";
+  EXPECT_EQ(Titles(), before + QStringList{QStringLiteral("radio.m3u")});
+
+  // A drop of several new files, one of them twice: each is added once.
+  MakeFile(Music(QStringLiteral("new/n.mp3")), 10);
+  Drop({Music(QStringLiteral("new/n.mp3")), Music(QStringLiteral("new/n.mp3"))});
+  EXPECT_EQ(Titles().mid(before.size() + 1), QStringList{QStringLiteral("n.mp3")});
 }
 
 TEST_F(TrackList, ScanSkipsTracksOfTheSavedListOnceATrackIsCurrent) {
@@ -142,10 +261,11 @@ TEST_F(TrackList, ScanSkipsTracksOfTheSavedListOnceATrackIsCurrent) {
                 .toUtf8());
   Start();
   LoadDirectory(Music());
-  EXPECT_EQ(Titles(),
-            (QStringList{QStringLiteral("A.MP3"), QStringLiteral("b.mp3"), QStringLiteral("x.mp3"),
-                         QStringLiteral("c.mp3"), QStringLiteral("d.mp3"), QStringLiteral("e.mp3"),
-                         QStringLiteral("ж.mp3")}));
+  EXPECT_EQ(
+      Titles(),
+      (QStringList{QStringLiteral("A.MP3"), QStringLiteral("b.mp3"), QStringLiteral("x.mp3"),
+                   QStringLiteral("f.mp3"), QStringLiteral("r.mp3"), QStringLiteral("c.mp3"),
+                   QStringLiteral("d.mp3"), QStringLiteral("e.mp3"), QStringLiteral("ж.mp3")}));
   EXPECT_EQ(form->TrackList()->Record(2)->Mp3ID(), 3) << "numbered on from the saved count";
 }
 
@@ -171,10 +291,35 @@ TEST_F(TrackList, DropsAddFilesFoldersAndShortcutTargets) {
   EXPECT_TRUE(form->ProgressBar1->isHidden());
   EXPECT_TRUE(form->MainPanel->isEnabled());
 
-  // A folder: its sub-folders are walked before its own scan, whose walk meets them again.
+  // A folder: its sub-folders are walked before its own files, each once.
   Drop({Music(QStringLiteral("sub1"))});
-  EXPECT_EQ(Titles().mid(2), (QStringList{QStringLiteral("d.mp3"), QStringLiteral("c.mp3"),
-                                          QStringLiteral("d.mp3")}));
+  EXPECT_EQ(Titles().mid(2), (QStringList{QStringLiteral("d.mp3"), QStringLiteral("c.mp3")}));
+}
+
+TEST_F(TrackList, DroppedAndLoadedNamesKeepTheirBytes) {
+  const QByteArray folder = QFile::encodeName(Music());
+  ASSERT_TRUE(QDir().mkpath(Music()));
+  const QByteArray latin1 = folder + "/d\xE9j\xE0.mp3";
+  const QByteArray broken = folder + "/two\nlines.mp3";
+  for (const QByteArray& file : {latin1, broken}) {
+    ASSERT_EQ(::close(::open(file.constData(), O_CREAT | O_WRONLY, 0644)), 0);
+    ASSERT_EQ(::truncate(file.constData(), 3000), 0);
+  }
+  Start();
+  Drop({platform::decodePath(latin1.toStdString())});
+  dialogs.answers.push_back(platform::decodePath(broken.toStdString()));
+  Cmd("ALoadFile")->trigger();
+  EXPECT_EQ(Titles(), (QStringList{QStringLiteral("déjà.mp3"), QStringLiteral("two lines.mp3")}));
+  ASSERT_EQ(Rows(), 2);
+  EXPECT_EQ(platform::encodePath(form->TrackList()->Record(0)->Mp3Path()), latin1);
+  EXPECT_EQ(platform::encodePath(form->TrackList()->Record(1)->Mp3Path()), broken);
+  EXPECT_EQ(Column(2), (QStringList{QStringLiteral("3 KB"), QStringLiteral("3 KB")}));
+  Drop({platform::decodePath(latin1.toStdString())});
+  EXPECT_EQ(CountMessages("This file is exists!"), 1);
+  EXPECT_TRUE(
+      ReadFile(ListFile())
+          .contains("FileNameBytes=" + folder.toPercentEncoding("/-._~") + "/two%0Alines.mp3"))
+      << "Load File saves at once";
 }
 
 TEST_F(TrackList, DropWhoseFirstFileIsSavedAddsNoneOfIt) {
