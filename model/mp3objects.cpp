@@ -23,9 +23,6 @@ std::string TrackSection(int index) {
   return std::to_string(index) + kListSection;
 }
 
-namespace {
-
-// "[" blanks digits "PlayList" blanks "]", in any case; NUL bytes (text in UTF-16) are skipped.
 bool HoldsTrackHeader(std::string_view bytes) {
   std::string text;
   text.reserve(bytes.size());
@@ -44,8 +41,6 @@ bool HoldsTrackHeader(std::string_view bytes) {
   }
   return false;
 }
-
-}  // namespace
 
 bool HoldsUnreadTracks(const QString& path) {
   const platform::IniFile ini(path);
@@ -116,6 +111,12 @@ QString Decoded(std::string_view raw, int maxChars) {
   return text;
 }
 
+// A stored value ends at a NUL, as the profile functions' strings do: a path cut there by the
+// system would name another file than the one shown.
+std::string_view UpToNul(std::string_view value) {
+  return value.substr(0, value.find('\0'));
+}
+
 // U+FFFD in UTF-8: a FileName holding it may have its exact bytes beside it.
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 
@@ -179,9 +180,20 @@ int TMp3Session::GetNextID(const QString& _FileName) const {
 
 int TMp3Session::TrackCount(const platform::IniFile& ini) {
   const int count = ini.readInteger(kListSection, kCountKey, 0);
-  // Never more than the sections present: a count read from a file must not decide how much
-  // memory or time a read takes. A missing section below the last present one still counts.
-  return ini.lastIndexedSection(kListSection, count) + 1;
+  if (count <= 0) return 0;
+  // Neither a Count nor a section number read from a file may decide how much memory or time a
+  // read takes: tracks stay within what the file's sections can stand for. A well-formed list
+  // has its last section, and no more tracks than sections.
+  if (count <= ini.sectionCount() && ini.sectionExists(TrackSection(count - 1))) return count;
+  // Otherwise the list ends at its last track section such that the sections missing before it
+  // (read as empty tracks) are no more than those present.
+  const std::vector<int> present = ini.indexedSections(kListSection, count);
+  int tracks = 0;
+  for (std::size_t j = 0; j < present.size(); ++j) {
+    const auto index = static_cast<std::size_t>(present[j]);
+    if (index - j <= j + 1) tracks = present[j] + 1;
+  }
+  return tracks;
 }
 
 bool TMp3Session::GetMp3ByName(const QString& IniFile, const QString& CmpStr) const {
@@ -203,7 +215,7 @@ bool TMp3Session::GetMp3ByName(const QString& IniFile, const QString& CmpStr) co
     std::string_view text;
     for (int i = 0; i < count; ++i) {
       ini.readRawStrings(TrackSection(i), {kFileNameKey}, &text);
-      index.paths.insert(GetLongPathName(StoredPath(ini, i, text)));
+      index.paths.insert(GetLongPathName(StoredPath(ini, i, UpToNul(text))));
     }
     index.snapshot = std::move(snapshot);
   }
@@ -324,8 +336,11 @@ void TMp3Settings::Refresh() {
 }
 
 std::vector<TMp3PlayerPtr> TMp3Settings::ReadPlayList(const QString& LocationStr) {
+  return ReadPlayList(platform::IniFile(LocationStr));
+}
+
+std::vector<TMp3PlayerPtr> TMp3Settings::ReadPlayList(const platform::IniFile& ini) {
   std::vector<TMp3PlayerPtr> result;
-  const platform::IniFile ini(LocationStr);
   const int count = TrackCount(ini);
   if (count <= 0) return result;
   // A negative total is no total.
@@ -359,6 +374,7 @@ std::vector<TMp3PlayerPtr> TMp3Settings::ReadPlayList(const QString& LocationStr
   std::string_view raw[4];
   for (int i = 0; i < count; ++i) {
     ini.readRawStrings(TrackSection(i), {kFileNameKey, kOnlyNameKey, kFileSizeKey, kTimeKey}, raw);
+    for (std::string_view& value : raw) value = UpToNul(value);
     const std::string_view path = raw[0], name = raw[1];
     const std::size_t cut = NameStart(path, name);
     TMp3PlayerPtr mp3;

@@ -153,6 +153,7 @@ class TMp3Settings : public TMp3Session {
   // Reads a play list file: the records are appended to the track cache of Mp3Session, CurrMp3
   // ends on the last one, and the same records are returned in file order (empty: no track).
   std::vector<TMp3PlayerPtr> ReadPlayList(const QString& LocationStr);
+  std::vector<TMp3PlayerPtr> ReadPlayList(const platform::IniFile& ini);
   // Writes the track cache of Mp3Session; throws platform::IniWriteError when it cannot.
   void SavePlayList(const QString& _LocationStr);
 
@@ -210,4 +211,7 @@ std::string TrackSection(int index);
 // be read, or its bytes hold a track section header that the reader could not use (no usable
 // Count, other line ends, another encoding). Such a file must never be replaced or deleted.
 bool HoldsUnreadTracks(const QString& path);
+// Whether these bytes hold "[", a decimal number and "PlayList" "]" (any case, blanks allowed,
+// NUL bytes skipped so that text in UTF-16 is seen too).
+bool HoldsTrackHeader(std::string_view bytes);
 }  // namespace playlistfile

@@ -853,6 +853,16 @@ QString IniWriteError::message() const {
 // ---- IniFile ----
 
 IniFile::IniFile(QString path) : path_(std::move(path)) {}
+
+IniFile IniFile::fromBytes(std::string_view bytes) {
+  IniFile file{QString()};
+  auto copy = std::make_shared<Bytes>();
+  copy->data = std::make_unique_for_overwrite<char[]>(bytes.size());
+  if (!bytes.empty()) std::memcpy(copy->data.get(), bytes.data(), bytes.size());
+  copy->size = bytes.size();
+  file.snapshot_ = Parsed(std::move(copy));
+  return file;
+}
 IniFile::~IniFile() = default;
 IniFile::IniFile(IniFile&&) noexcept = default;
 IniFile& IniFile::operator=(IniFile&&) noexcept = default;
@@ -955,13 +965,10 @@ bool IniFile::unreadable() const {
   return doc().unreadable;
 }
 
-int IniFile::lastIndexedSection(std::string_view suffix, int below) const {
-  if (below <= 0) return -1;
+std::vector<int> IniFile::indexedSections(std::string_view suffix, int below) const {
+  std::vector<int> found;
   const IniDocument& d = doc();
-  // A well-formed file has every section below its count: one look-up settles it.
-  if (d.Find(Name(std::to_string(below - 1).append(suffix), d.page), hint_) != 0) return below - 1;
   const Name wanted(suffix, d.page);
-  int last = -1;
   for (std::size_t i = 1; i < d.sections.size(); ++i) {
     const Section& section = d.sections[i];
     const std::string_view name = section.name;
@@ -969,12 +976,17 @@ int IniFile::lastIndexedSection(std::string_view suffix, int below) const {
     while (digits < name.size() && name[digits] >= '0' && name[digits] <= '9') ++digits;
     if (!section.firstOfName || digits == 0 || digits > 10 || (digits > 1 && name[0] == '0'))
       continue;
-    if (!Matches(wanted, name.substr(digits), d.page)) continue;
     long long index = 0;
     for (std::size_t k = 0; k < digits; ++k) index = index * 10 + (name[k] - '0');
-    if (index < below && index > last) last = static_cast<int>(index);
+    if (index >= below || !Matches(wanted, name.substr(digits), d.page)) continue;
+    found.push_back(static_cast<int>(index));
   }
-  return last;
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+int IniFile::sectionCount() const {
+  return static_cast<int>(doc().sections.size()) - 1;
 }
 
 std::uint32_t IniFile::writeStrings(std::string_view section,

@@ -26,6 +26,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -48,6 +49,9 @@ class IniFile {
 
   // Nothing is read until the first read or write.
   explicit IniFile(QString path);
+  // A file read from `bytes` instead of the disk, with no path: reads and writes work in memory,
+  // and commit() throws. For checking a parser against arbitrary input without touching a disk.
+  static IniFile fromBytes(std::string_view bytes);
   ~IniFile();
   IniFile(IniFile&&) noexcept;
   IniFile& operator=(IniFile&&) noexcept;
@@ -62,10 +66,12 @@ class IniFile {
                      int maxChars = kMaxValueChars) const;
   int readInteger(std::string_view section, std::string_view key, int def) const;
   bool sectionExists(std::string_view section) const;
-  // The largest i below `below` for which the section named by the decimal i (no leading zeros)
-  // followed by `suffix` exists, or -1. Lets a reader bound a count it read from the file by the
+  // The i below `below`, ascending, for which a section named by the decimal i (no leading
+  // zeros) followed by `suffix` exists. Lets a reader bound a count it read from the file by the
   // sections that are really there.
-  int lastIndexedSection(std::string_view suffix, int below) const;
+  std::vector<int> indexedSections(std::string_view suffix, int below) const;
+  // Sections in the file, whatever their names.
+  int sectionCount() const;
 
   // Several keys of one section, with one look-up of the section. A key with `remove` set is
   // deleted instead (every line of it); its value is not looked at.

@@ -299,6 +299,19 @@ TEST_F(PlayListFile, DuplicateTestIsExactAndFollowsTheFileAsLastSaved) {
   EXPECT_EQ(s.GetNextID(Path("missing.DAT")), 0);
 }
 
+TEST_F(PlayListFile, AStoredValueEndsAtANulByte) {
+  // What follows a NUL would be cut off by every system call: the path would name /m/a.mp3
+  // while the list showed another.
+  WriteText(Path("list.DAT"), QByteArray("[0PlayList]\nFileName=/m/a.mp3\0/other.mp3\n"
+                                         "OnlyName=a.mp3\0x\n[PlayList]\nCount=1\n",
+                                         77));
+  const std::vector<TMp3PlayerPtr> records = Read(Path("list.DAT"));
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0]->Mp3Path(), QStringLiteral("/m/a.mp3"));
+  EXPECT_EQ(records[0]->Mp3Name(), QStringLiteral("a.mp3"));
+  EXPECT_TRUE(Mp3Session->GetMp3ByName(Path("list.DAT"), QStringLiteral("/m/a.mp3")));
+}
+
 TEST_F(PlayListFile, ProgressEventsGetEveryRecordAsSender) {
   FillCache({QStringLiteral("/a.mp3"), QStringLiteral("/b.mp3"), QStringLiteral("/c.mp3")});
   std::vector<int> saved;

@@ -93,6 +93,9 @@ TEST_F(StoredList, DamagedFilesAreKeptAsideAndAbsurdCountsReadTheSectionsPresent
       {"Count far past the sections", Tracks(20, "[PlayList]\nCount=1000000\n"), 20, false, 20,
        4000},
       {"a missing section among present ones", gap, 4, false, 4, 800},
+      {"a far-off section number",
+       Tracks(2, "[2147483646PlayList]\nFileName=/far.mp3\n[PlayList]\nCount=2147483647\n"), 2,
+       false, 2, 600},
       {"no track at all", "[PlayList]\nCount=0\n", 0, false, -1, 0},
   };
   for (const auto& c : cases) {
