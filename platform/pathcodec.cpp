@@ -11,30 +11,6 @@ namespace {
 
 constexpr char16_t kEscapeBase = 0xDC00;
 
-// The length of the UTF-8 character that starts at p, or 0 when none does.
-int CharLength(const unsigned char* p, const unsigned char* end) {
-  const unsigned char c = *p;
-  if (c < 0x80) return 1;
-  int extra;
-  char32_t min, cp;
-  if ((c & 0xE0) == 0xC0) {
-    extra = 1, min = 0x80, cp = c & 0x1F;
-  } else if ((c & 0xF0) == 0xE0) {
-    extra = 2, min = 0x800, cp = c & 0x0F;
-  } else if ((c & 0xF8) == 0xF0) {
-    extra = 3, min = 0x10000, cp = c & 0x07;
-  } else {
-    return 0;
-  }
-  if (end - p <= extra) return 0;
-  for (int i = 1; i <= extra; ++i) {
-    if ((p[i] & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (p[i] & 0x3F);
-  }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-  return extra + 1;
-}
-
 // Whether the text holds a surrogate that is not half of a pair.
 bool HasLoneSurrogate(QStringView text) {
   const char16_t* p = text.utf16();
@@ -72,7 +48,7 @@ QString decodePath(std::string_view bytes) {
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
   const auto* const end = p + bytes.size();
   while (p < end) {
-    const int length = CharLength(p, end);
+    const int length = utf8CharLength(p, end);
     if (length == 0) {
       text.append(QChar(char16_t(kEscapeBase + *p)));
       ++p;

@@ -64,26 +64,9 @@ const unsigned char* SkipAscii(const unsigned char* p, const unsigned char* end)
 
 bool ValidFrom(const unsigned char* p, const unsigned char* end) {
   while ((p = SkipAscii(p, end)) < end) {
-    const unsigned char c = *p;
-    int extra;
-    char32_t min, cp;
-    if ((c & 0xE0) == 0xC0) {
-      extra = 1, min = 0x80, cp = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-      extra = 2, min = 0x800, cp = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-      extra = 3, min = 0x10000, cp = c & 0x07;
-    } else {
-      return false;
-    }
-    if (end - p <= extra) return false;
-    for (int i = 1; i <= extra; ++i) {
-      if ((p[i] & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (p[i] & 0x3F);
-    }
-    // Overlong forms, surrogates and code points past Unicode's end are not UTF-8.
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    p += extra + 1;
+    const int length = utf8CharLength(p, end);
+    if (length == 0) return false;
+    p += length;
   }
   return true;
 }

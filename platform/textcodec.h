@@ -15,6 +15,30 @@ void setAnsiCodePage(AnsiCodePage page);
 AnsiCodePage ansiCodePage();
 
 bool isValidUtf8(std::string_view bytes);
+// The length of the well-formed UTF-8 character that starts at p (before end), or 0 when none
+// does: overlong forms, surrogates and code points past Unicode's end are not UTF-8.
+inline int utf8CharLength(const unsigned char* p, const unsigned char* end) {
+  const unsigned char c = *p;
+  if (c < 0x80) return 1;
+  int extra;
+  char32_t min, cp;
+  if ((c & 0xE0) == 0xC0) {
+    extra = 1, min = 0x80, cp = c & 0x1F;
+  } else if ((c & 0xF0) == 0xE0) {
+    extra = 2, min = 0x800, cp = c & 0x0F;
+  } else if ((c & 0xF8) == 0xF0) {
+    extra = 3, min = 0x10000, cp = c & 0x07;
+  } else {
+    return 0;
+  }
+  if (end - p <= extra) return 0;
+  for (int i = 1; i <= extra; ++i) {
+    if ((p[i] & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (p[i] & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return extra + 1;
+}
 QString decodeAnsi(std::string_view bytes, AnsiCodePage page);
 // UTF-8 when valid, otherwise the current 8-bit code page.
 QString decodeText(std::string_view bytes);

@@ -5,7 +5,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <cstdint>
+#include <thread>
 
 namespace mp3test {
 
@@ -29,5 +31,16 @@ QByteArray ReadAll(const QString& path);
 // Milliseconds libmpg123 decodes from the file with its default settings (gapless where the
 // file says how); -1 if it cannot decode it.
 std::int64_t DecodedMs(const QString& path);
+
+// Polls `predicate` every 5 ms until it holds (true) or `timeout` passes (false).
+template <class Predicate>
+bool WaitUntil(Predicate predicate, std::chrono::steady_clock::duration timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!predicate()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
 
 }  // namespace mp3test

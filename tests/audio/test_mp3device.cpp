@@ -48,15 +48,7 @@ std::int64_t PositionOf(const TMp3Device& device) {
   return ms;
 }
 
-template <class Predicate>
-bool WaitUntil(Predicate predicate, Clock::duration timeout) {
-  const auto deadline = Clock::now() + timeout;
-  while (!predicate()) {
-    if (Clock::now() > deadline) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
+using mp3test::WaitUntil;
 
 QString Pactl(const QStringList& args, bool* ok) {
   QProcess process;

@@ -50,15 +50,7 @@ std::int64_t Ms(Clock::duration d) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
 }
 
-template <class Predicate>
-bool WaitUntil(Predicate predicate, Clock::duration timeout) {
-  const auto deadline = Clock::now() + timeout;
-  while (!predicate()) {
-    if (Clock::now() > deadline) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
+using mp3test::WaitUntil;
 
 std::int64_t PositionOf(const TMp3Device& device) {
   std::int64_t ms = -1;

@@ -8,52 +8,17 @@
 #include <sys/stat.h>
 #include <csignal>
 
-#include "tests/ui/mainformfixture.h"
+#include "tests/ui/programfixture.h"
 
 namespace {
 
-class Process : public MainFormFixture {
+class Process : public ProgramFixture {
  protected:
-  QString Program() const {
-    return qEnvironmentVariable("VELMO_BUILD_DIR") + QStringLiteral("/bin/velmo");
-  }
-  std::unique_ptr<QProcess> Launch() {
-    auto process = std::make_unique<QProcess>();
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    process->setProcessEnvironment(env);
-    process->setProgram(Program());
-    process->start();
-    EXPECT_TRUE(process->waitForStarted(5000));
-    return process;
-  }
-  // The program holds its lock once it has passed the single-instance test; the kernel lists it.
-  bool LockHeldWithin(int ms) {
-    QElapsedTimer timer;
-    timer.start();
-    const QByteArray lock = QFile::encodeName(DataDir() + QStringLiteral("DKOneCopyMutex.lock"));
-    while (timer.elapsed() < ms) {
-      QFile locks(QStringLiteral("/proc/locks"));
-      struct stat st {};
-      if (::stat(lock.constData(), &st) == 0 && locks.open(QIODevice::ReadOnly)) {
-        const QByteArray inode = ":" + QByteArray::number(static_cast<qulonglong>(st.st_ino)) + " ";
-        for (const QByteArray& line : locks.readAll().split('\n'))
-          if (line.contains("FLOCK") && line.contains(inode)) return true;
-      }
-      QTest::qWait(5);
-    }
-    return false;
-  }
   QStringList Temporaries() const {
     QStringList found;
     for (const QString& name : QDir(DataDir()).entryList(QDir::Files | QDir::Hidden))
       if (name.startsWith(QLatin1Char('.'))) found << name;
     return found;
-  }
-  // Never to pid 0, which would be this test's whole process group.
-  static void Signal(QProcess& process, int signal) {
-    const auto pid = static_cast<pid_t>(process.processId());
-    if (pid > 0) ::kill(pid, signal);
   }
 };
 

@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <csignal>
 
-#include "tests/ui/mainformfixture.h"
+#include "tests/ui/programfixture.h"
 
 namespace {
 
@@ -162,46 +162,7 @@ TEST_F(StartupShutdown, AFailedSaveLetsTheUserQuitWithoutSaving) {
 }
 
 // The real program, started twice in one private home.
-class SingleInstance : public MainFormFixture {
- protected:
-  QString Program() const {
-    return qEnvironmentVariable("VELMO_BUILD_DIR") + QStringLiteral("/bin/velmo");
-  }
-  // `runtime`: another runtime folder than the fixture's; "-" for none at all.
-  std::unique_ptr<QProcess> Launch(const QStringList& arguments = {}, const QString& runtime = {}) {
-    auto process = std::make_unique<QProcess>();
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    if (runtime == QLatin1String("-"))
-      env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
-    else if (!runtime.isEmpty())
-      env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
-    process->setProcessEnvironment(env);
-    process->setProgram(Program());
-    process->setArguments(arguments);
-    process->start();
-    EXPECT_TRUE(process->waitForStarted(5000));
-    return process;
-  }
-  // The first copy holds its lock once its start-up is through; the kernel lists it.
-  bool LockHeldWithin(int ms) {
-    QElapsedTimer timer;
-    timer.start();
-    const QString lock = DataDir() + QStringLiteral("DKOneCopyMutex.lock");
-    while (timer.elapsed() < ms) {
-      QFile locks(QStringLiteral("/proc/locks"));
-      struct stat st {};
-      if (::stat(QFile::encodeName(lock).constData(), &st) == 0 &&
-          locks.open(QIODevice::ReadOnly)) {
-        const QByteArray inode = ":" + QByteArray::number(static_cast<qulonglong>(st.st_ino)) + " ";
-        for (const QByteArray& line : locks.readAll().split('\n'))
-          if (line.contains("FLOCK") && line.contains(inode)) return true;
-      }
-      QTest::qWait(20);
-    }
-    return false;
-  }
-};
+using SingleInstance = ProgramFixture;
 
 TEST_F(SingleInstance, SecondCopyEndsSilentlyAndACrashedCopyNeverBlocks) {
   ASSERT_TRUE(QFile::exists(Program())) << Program().toStdString();
@@ -225,7 +186,7 @@ TEST_F(SingleInstance, SecondCopyEndsSilentlyAndACrashedCopyNeverBlocks) {
   EXPECT_EQ(ReadFile(ListFile()), stored) << "the second copy neither saved nor deleted";
 
   // A crash of the first copy frees the lock for the next start.
-  ::kill(static_cast<pid_t>(first->processId()), SIGKILL);
+  Signal(*first, SIGKILL);
   ASSERT_TRUE(first->waitForFinished(5000));
   auto third = Launch();
   EXPECT_TRUE(LockHeldWithin(10000));
