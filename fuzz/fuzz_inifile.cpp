@@ -1,15 +1,10 @@
-// Feeds arbitrary bytes to the profile-file reader as a file on disk and holds it against a
-// plain line-by-line reader: every key of the input must read as that reader says, before and
-// after a write, from the written document and from a fresh parse of the file. The write must
-// read back and leave every other line as it was; a deleted key must read as missing and leave
-// every other key as it was.
-#include <QDir>
-#include <QFile>
+// Feeds arbitrary bytes to the profile-file reader, in memory, and holds it against a plain
+// line-by-line reader: every key of the input must read as that reader says, before and after a
+// write, from the written document and from a fresh parse of the text it would write. The write
+// must read back and leave every other line as it was; a deleted key must read as missing and
+// leave every other key as it was.
 #include <QString>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -22,12 +17,6 @@
 #include "platform/inifile.h"
 
 namespace {
-
-const QString& WorkFile() {
-  static const QString path =
-      QDir::tempPath() + QStringLiteral("/velmo-fuzz-ini-%1.DAT").arg(::getpid());
-  return path;
-}
 
 void Check(bool condition, const char* what) {
   if (condition) return;
@@ -121,23 +110,10 @@ void CheckReads(const platform::IniFile& ini, const Expected& expected, const ch
   }
 }
 
-void WriteFile(const std::string& bytes) {
-  QFile file(WorkFile());
-  Check(file.open(QIODevice::WriteOnly | QIODevice::Truncate), "cannot write the work file");
-  file.write(bytes.data(), static_cast<qint64>(bytes.size()));
-}
-
-std::string ReadFile() {
-  QFile file(WorkFile());
-  Check(file.open(QIODevice::ReadOnly), "cannot read the work file");
-  return file.readAll().toStdString();
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string before(reinterpret_cast<const char*>(data), size);
-  WriteFile(before);
   const Expected expected(before);
 
   // Names come from the input itself, so existing sections and keys are hit.
@@ -150,7 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       .replace(QLatin1Char('\n'), QLatin1Char(' '));
 
   {
-    const platform::IniFile reader(WorkFile());
+    const platform::IniFile reader = platform::IniFile::fromBytes(before);
     CheckReads(reader, expected, "a read differs from the rules");
     reader.readString(section, key, QStringLiteral("def"), 100000);
     reader.readInteger(section, key, 0);
@@ -159,7 +135,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(values[0] == values[2], "a batched read differs for the same key");
   }
 
-  platform::IniFile writer(WorkFile());
+  platform::IniFile writer = platform::IniFile::fromBytes(before);
   try {
     writer.writeString(section, key, value);
   } catch (const std::invalid_argument&) {
@@ -168,8 +144,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     key = "Key";
     writer.writeString(section, key, value);
   }
-  writer.commit();
-  const std::string after = ReadFile();
+  const std::string after = writer.text();
   Check(writer.readString(section, key, {}, 100000) == readBack, "the writer misreads its write");
 
   // Every line but the one written (and a new header) is as it was; a last line that had no line
@@ -204,19 +179,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string* is = written.Find(s, k);
     Check(is && *is == *expected.Find(s, k), "another key changed");
   }
-  CheckReads(platform::IniFile(WorkFile()), written, "a read of the written file differs");
-  Check(platform::IniFile(WorkFile()).readString(section, key, {}, 100000) == readBack,
-        "the write does not read back");
-  // A new change time makes the next reader parse the file rather than reuse what was written.
-  ::utimensat(AT_FDCWD, QFile::encodeName(WorkFile()).constData(), nullptr, 0);
-  const platform::IniFile parsed(WorkFile());
-  CheckReads(parsed, written, "a read of the parsed file differs");
+  const platform::IniFile parsed = platform::IniFile::fromBytes(after);
+  CheckReads(parsed, written, "a read of the parsed text differs");
   Check(parsed.readString(section, key, {}, 100000) == readBack, "the parsed write differs");
 
   // A key deleted: it reads as missing, and every other key as before.
   if (comparable && !written.names.empty()) {
     const auto& [gone, goneKey] = written.names[size % written.names.size()];
-    platform::IniFile remover(WorkFile());
+    platform::IniFile remover = platform::IniFile::fromBytes(after);
     bool removable = true;
     try {
       remover.removeKey(gone, goneKey);
@@ -224,8 +194,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       removable = false;  // a key with a CR inside cannot be named
     }
     if (removable) {
-      remover.commit();
-      const Expected rest(ReadFile());
+      const std::string left = remover.text();
+      const Expected rest(left);
       Check(rest.Find(gone, goneKey) == nullptr, "a deleted key is still there");
       Check(remover.readString(gone, goneKey, QStringLiteral("def")) == QStringLiteral("def"),
             "the writer still reads a deleted key");
@@ -234,15 +204,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::string* is = rest.Find(s, k);
         Check(is && *is == *written.Find(s, k), "a deletion changed another key");
       }
-      CheckReads(platform::IniFile(WorkFile()), rest, "a read after a deletion differs");
+      CheckReads(platform::IniFile::fromBytes(left), rest, "a read after a deletion differs");
     }
   }
 
   // A new section written in one batch, with a key repeated: the later value wins.
-  platform::IniFile batch(WorkFile());
+  platform::IniFile batch = platform::IniFile::fromBytes(after);
   batch.writeStrings("Fuzz Batch", {{"a", u"1"}, {"b", u"2"}, {"A", u"3"}});
-  batch.commit();
-  const platform::IniFile again(WorkFile());
+  const platform::IniFile again = platform::IniFile::fromBytes(batch.text());
   Check(
       again.readInteger("fuzz batch", "a", 0) == 3 && again.readInteger("fuzz batch", "b", 0) == 2,
       "a batch into a new section is wrong");

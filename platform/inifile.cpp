@@ -148,8 +148,10 @@ class Arena {
  public:
   char* Allocate(std::size_t size) {
     if (capacity_ - used_ < size) {
-      // Twice the size, so a body that keeps growing moves only now and then.
-      const std::size_t chunk = std::max(kChunk, size * 2);
+      // Twice the size, so a body that keeps growing moves only now and then. Chunks start
+      // small and double up to kChunk: one edit of a small file costs no megabyte.
+      const std::size_t grown = std::min(kChunk, std::max(kFirstChunk, capacity_ * 2));
+      const std::size_t chunk = std::max(grown, size * 2);
       chunks_.push_back(std::make_unique_for_overwrite<char[]>(chunk));
       current_ = chunks_.back().get();
       capacity_ = chunk;
@@ -169,6 +171,7 @@ class Arena {
   void Resize(std::size_t oldSize, std::size_t newSize) { used_ = used_ - oldSize + newSize; }
 
  private:
+  static constexpr std::size_t kFirstChunk = 4096;
   static constexpr std::size_t kChunk = 1 << 20;
   std::vector<std::unique_ptr<char[]>> chunks_;
   char* current_ = nullptr;
@@ -983,6 +986,10 @@ std::vector<int> IniFile::indexedSections(std::string_view suffix, int below) co
   }
   std::sort(found.begin(), found.end());
   return found;
+}
+
+std::string IniFile::text() const {
+  return std::string(Serialize(doc()).bytes->View());
 }
 
 int IniFile::sectionCount() const {

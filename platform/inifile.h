@@ -52,6 +52,8 @@ class IniFile {
   // A file read from `bytes` instead of the disk, with no path: reads and writes work in memory,
   // and commit() throws. For checking a parser against arbitrary input without touching a disk.
   static IniFile fromBytes(std::string_view bytes);
+  // The text commit() would write now: the file as read, with the changes collected so far.
+  std::string text() const;
   ~IniFile();
   IniFile(IniFile&&) noexcept;
   IniFile& operator=(IniFile&&) noexcept;

@@ -184,18 +184,26 @@ TEST_F(Ini, WritesChangeOnlyWhatTheyName) {
        {{"S", "a", "1"}, {"S", "k", "2"}, {"S", "k", nullptr}, {"S", "b", "3"}},
        "[S]\na=1\nb=3\n"},
   };
-  for (const auto& c : cases) {
-    QFile::remove(Path());
-    if (!c.before.isNull()) Write(c.before);
-    IniFile ini(Path());
-    for (const auto& [section, key, value] : c.writes) {
+  const auto apply = [](IniFile& ini, const auto& writes) {
+    for (const auto& [section, key, value] : writes) {
       if (value)
         ini.writeString(section, key, QString::fromUtf8(value));
       else
         ini.removeKey(section, key);
     }
+  };
+  for (const auto& c : cases) {
+    QFile::remove(Path());
+    if (!c.before.isNull()) Write(c.before);
+    IniFile ini(Path());
+    apply(ini, c.writes);
     ini.commit();
     EXPECT_EQ(Read(), c.after.isNull() ? QByteArray("<missing>") : c.after) << c.name;
+    // The same edits of the same bytes in memory give the text the commit wrote.
+    IniFile memory = IniFile::fromBytes(std::string_view(c.before.constData(), c.before.size()));
+    apply(memory, c.writes);
+    EXPECT_EQ(QByteArray::fromStdString(memory.text()), c.after.isNull() ? QByteArray() : c.after)
+        << c.name << " in memory";
   }
 }
 
