@@ -96,6 +96,16 @@ int main(int argc, char** argv) {
       bench::Report("Refresh", Ms([&] { form->Command(QStringLiteral("ARefresh"))->trigger(); }));
       bench::Report("sort by Title", Ms([&] { form->lvMainColumnClick(1); }));
       bench::Report("sort by Size", Ms([&] { form->lvMainColumnClick(2); }));
+      // Rows added one at a time (files dropped or loaded one by one) onto the full list,
+      // against the same rows added at once.
+      const TMp3PlayerPtr one = std::make_shared<TMp3Player>();
+      const std::vector<TMp3PlayerPtr> batch(5000, one);
+      const double atOnce = Ms([&] { form->TrackList()->AppendRecords(batch); });
+      bench::Report("5,000 rows appended at once", atOnce);
+      const double oneByOne = Ms([&] {
+        for (int i = 0; i < 5000; ++i) form->TrackList()->AppendRecords({one});
+      });
+      bench::Report("5,000 rows appended one by one", oneByOne, "at once", atOnce);
     }
     form.reset();
     FormProgress.reset();

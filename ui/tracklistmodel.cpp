@@ -87,7 +87,10 @@ void TTrackListModel::AppendRecords(const std::vector<TMp3PlayerPtr>& records) {
   if (records.empty()) return;
   const int first = static_cast<int>(rows_.size());
   beginInsertRows({}, first, first + static_cast<int>(records.size()) - 1);
-  rows_.reserve(rows_.size() + records.size());
+  // Room for twice the rows, never exactly enough: each of many small appends would otherwise
+  // copy the whole row store.
+  if (rows_.capacity() - rows_.size() < records.size())
+    rows_.reserve(std::max(rows_.size() * 2, rows_.size() + records.size()));
   for (const auto& record : records)
     rows_.push_back(Row{record, static_cast<int>(rows_.size()) + 1});
   endInsertRows();
