@@ -219,6 +219,9 @@ class TMainForm : public QMainWindow, private TMp3FileThreadHost {
   // Saves what Exit saves. On failure: with mayAsk the error is shown and the user chooses
   // whether to quit all the same (the answer is returned); without, it is only reported.
   bool SaveForExit(bool mayAsk);
+  // After the save of an end of session: frees the audio library and stops playback; a close
+  // request that follows saves nothing more.
+  void StopForExit();
   // SIGTERM, SIGINT, SIGHUP: the close that saves everything Exit saves, once nothing is
   // half-way through a read, scan or save.
   void EndSessionOnSignal();

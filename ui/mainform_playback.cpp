@@ -48,8 +48,8 @@ void TMainForm::Mp3PlayExecute() {
 
 void TMainForm::PlayCurrent() {
   if (!CurrMp3) return;
-  const QFileInfo file(CurrMp3->Mp3Path());
-  if (!platform::isFile(CurrMp3->Mp3Path())) {
+  const QString path = CurrMp3->Mp3Path();
+  if (!platform::isFile(path)) {
     // An automatic advance passes over it without a word.
     if (FAdvancing) {
       FPlayFailed = true;
@@ -58,7 +58,7 @@ void TMainForm::PlayCurrent() {
     Dialogs().ShowMessage(this, QStringLiteral("File not found!"));
     return;
   }
-  if (QLatin1Char('.') + file.suffix().toUpper() == QLatin1String(".MP3"))
+  if (QLatin1Char('.') + QFileInfo(path).suffix().toUpper() == QLatin1String(".MP3"))
     PlayFile();
   else
     PlayStream();

@@ -234,10 +234,14 @@ bool TMainForm::SaveForExit(bool mayAsk) {
 
 void TMainForm::AExitExecute() {
   if (!SaveForExit(true)) return;
+  StopForExit();
+  QCoreApplication::exit(0);
+}
+
+void TMainForm::StopForExit() {
   BASS_Free();
   Mp3FileThread->Close();
   FhasSetting = true;
-  QCoreApplication::exit(0);
 }
 
 void TMainForm::EndSessionOnSignal() {
@@ -246,9 +250,7 @@ void TMainForm::EndSessionOnSignal() {
   if (FBusyDepth > 0 || FListUpdateDepth > 0 || FEnding) return;
   FEnding = true;
   SaveForExit(false);
-  BASS_Free();
-  Mp3FileThread->Close();
-  FhasSetting = true;
+  StopForExit();
   // Before the event loop runs (a signal during start-up) exit() would be lost: ask again then.
   if (QThread::currentThread()->loopLevel() > 0)
     QCoreApplication::exit(0);
