@@ -1,6 +1,7 @@
 // The program entry: the application object, the main window (whose creation runs the whole
 // start-up), the progress dialog, then the event loop.
 #include <QApplication>
+#include <QTreeView>
 
 #include <exception>
 
@@ -8,6 +9,8 @@
 #include "ui/dialogs.h"
 #include "ui/formprogress.h"
 #include "ui/mainform.h"
+#include "ui/milestones.h"
+#include "ui/tracklistmodel.h"
 
 namespace {
 
@@ -43,6 +46,8 @@ int main(int argc, char** argv) {
     if (MainForm.StartFailed()) return 1;
     if (!FormProgress) FormProgress = std::make_unique<TFormProgress>();
     FormProgress->setObjectName(QStringLiteral("FormProgress"));
+    milestones::MarkAfterNextPaint(MainForm.lvMain->viewport(), "shown",
+                                   [&] { return MainForm.TrackList()->rowCount(); });
     MainForm.show();
     result = QApplication::exec();
   }

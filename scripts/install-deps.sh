@@ -11,6 +11,10 @@ if [[ "${1:-}" == "--test" ]]; then
   # mpg123: the reference player of the playback benchmark.
   packages+=(clang libclang-rt-14-dev pulseaudio pulseaudio-utils ffmpeg lame procps mpg123)
 fi
+if [[ "${1:-}" == "--bench" ]]; then
+  # The window benchmark drives the real program under a virtual X server.
+  packages+=(pulseaudio pulseaudio-utils ffmpeg mpg123 python3 xvfb xdotool findutils)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

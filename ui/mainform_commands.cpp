@@ -20,6 +20,7 @@
 
 #include "ui/dialogs.h"
 #include "ui/mainform.h"
+#include "ui/milestones.h"
 #include "ui/tracklistmodel.h"
 
 namespace {
@@ -116,8 +117,11 @@ void TMainForm::CreateCommands() {
     if (*row.hint) action->setToolTip(QString::fromUtf8(row.hint));
     if (row.handler) {
       const Handler handler = row.handler;
-      connect(action, &QAction::triggered, this,
-              [this, handler] { RunGuarded(this, [&] { (this->*handler)(); }); });
+      const char* name = row.name;
+      connect(action, &QAction::triggered, this, [this, handler, name] {
+        milestones::Mark("command", name);
+        RunGuarded(this, [&] { (this->*handler)(); });
+      });
     }
   }
   const std::pair<QToolButton*, const char*> buttons[] = {

@@ -10,6 +10,7 @@
 
 #include "playback/timethread.h"
 #include "ui/mainform.h"
+#include "ui/milestones.h"
 #include "ui/tracklistmodel.h"
 
 void TMainForm::StartTimeThread() {
@@ -48,6 +49,7 @@ void TMainForm::ShowTimes(const TTimeBatch& batch) {
   }
   ProgressBar1->setValue(scanner->Position());
   if (batch.finished) {
+    milestones::Mark("durations", static_cast<long long>(scanner->Position()));
     ProgressBar1->hide();
     lblLoading->hide();
   }

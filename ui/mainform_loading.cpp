@@ -18,6 +18,7 @@
 #include "platform/shelllink.h"
 #include "ui/dialogs.h"
 #include "ui/mainform.h"
+#include "ui/milestones.h"
 #include "ui/tracklistmodel.h"
 #include "ui/waitcursor.h"
 
@@ -233,6 +234,7 @@ void TMainForm::ALoadDirExecute() {
   const QString chosen =
       Dialogs().SelectFolder(this, QStringLiteral("Select Directory"), FDefaultPath);
   if (chosen.isEmpty()) return;
+  milestones::Mark("folder-chosen");
   FDefaultPath = chosen;
   ProgressBar1->show();
   lblLoading->show();
@@ -245,6 +247,8 @@ void TMainForm::ALoadDirExecute() {
       // The folder groups of the chosen folder are built here once the tree exists.
       form->FEnumTabs = et_Mp3;
       form->ScheduleActionUpdate();
+      milestones::MarkAfterNextPaint(form->lvMain->viewport(), "rows",
+                                     [list = form->FTrackList] { return list->rowCount(); });
     }
   };
   QApplication::setOverrideCursor(Qt::WaitCursor);

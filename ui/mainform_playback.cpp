@@ -15,6 +15,7 @@
 #include "platform/pathcodec.h"
 #include "ui/dialogs.h"
 #include "ui/mainform.h"
+#include "ui/milestones.h"
 #include "ui/nodetree.h"
 #include "ui/positionbar.h"
 #include "ui/tracklistmodel.h"
@@ -204,6 +205,7 @@ bool TMainForm::PassOverUnplayable() {
 }
 
 void TMainForm::TrackOpened(TMp3FileThread* engine, bool opened) {
+  if (opened) milestones::Mark("playing");
   if (engine != FAutoEngine.lock().get()) return;
   if (opened) {
     FSkipped = 0;
