@@ -2,6 +2,8 @@
 
 #include <QProgressBar>
 
+#include <algorithm>
+
 #include "model/mp3objects.h"
 
 TFormProgress::TFormProgress(QWidget* parent) : QDialog(parent, Qt::Dialog) {
@@ -22,6 +24,14 @@ void TFormProgress::Execute(TMp3Session* Sender, int _DefineMax) {
   if (!mp3) return;
   ProgressBar1->setMaximum(_DefineMax);
   ProgressBar1->setValue(mp3->Mp3ID());
+}
+
+bool TFormProgress::WouldMove(int value) const {
+  if (!isVisible()) return true;
+  const qint64 shown = ProgressBar1->value(), maximum = ProgressBar1->maximum();
+  if (value <= shown || value >= maximum - 1) return true;
+  const qint64 step = std::max<qint64>(1, maximum / std::max(1, ProgressBar1->width()));
+  return value - shown >= step;
 }
 
 void TFormProgress::ShowOver(QWidget* over) {

@@ -305,6 +305,9 @@ void TMainForm::SaveMainPlayList(const QString& path) {
 
 void TMainForm::ShowLoadProgress(TMp3Session* Sender) {
   if (!FormProgress) FormProgress = std::make_unique<TFormProgress>();
+  // The Count is read again only where the bar would move: the last record always moves it.
+  const auto* mp3 = dynamic_cast<const TMp3Player*>(Sender);
+  if (mp3 && !FormProgress->WouldMove(mp3->Mp3ID())) return;
   const int count = platform::IniFile(MainPlayListFile())
                         .readInteger(playlistfile::kListSection, playlistfile::kCountKey, 0);
   FormProgress->Execute(Sender, count);
@@ -313,6 +316,10 @@ void TMainForm::ShowLoadProgress(TMp3Session* Sender) {
 
 void TMainForm::ShowCloseProgress(TMp3Session* Sender) {
   if (!FormProgress) FormProgress = std::make_unique<TFormProgress>();
+  const auto* mp3 = dynamic_cast<const TMp3Player*>(Sender);
+  const TMp3Cache* cache = Mp3Session->CashMp3();
+  const bool last = cache && !cache->empty() && cache->back().get() == mp3;
+  if (mp3 && !last && !FormProgress->WouldMove(mp3->Mp3ID())) return;
   FormProgress->Execute(Sender, Mp3Session->CacheCount());
   FormProgress->ShowOver(this);
 }
