@@ -197,29 +197,34 @@ int TMp3Session::TrackCount(const platform::IniFile& ini) {
 }
 
 bool TMp3Session::GetMp3ByName(const QString& IniFile, const QString& CmpStr) const {
-  // Every add operation asks this once per candidate file, so the stored paths are indexed once
+  return StoredPaths(IniFile)->contains(CmpStr);
+}
+
+std::shared_ptr<const QSet<QString>> TMp3Session::StoredPaths(const QString& IniFile) const {
+  // Every add operation asks about each candidate file, so the stored paths are indexed once
   // per file state rather than walked for every question.
   struct PathIndex {
     std::shared_ptr<const platform::IniDocument> snapshot;
-    QSet<QString> paths;
+    std::shared_ptr<const QSet<QString>> paths;
   };
   static QHash<QString, PathIndex> indexes;
 
   const platform::IniFile ini(IniFile);
   auto snapshot = ini.snapshot();
   PathIndex& index = indexes[IniFile];
-  if (index.snapshot != snapshot || !snapshot) {
-    index.paths.clear();
+  if (index.snapshot != snapshot || !snapshot || !index.paths) {
+    auto paths = std::make_shared<QSet<QString>>();
     const int count = TrackCount(ini);
-    index.paths.reserve(count);
+    paths->reserve(count);
     std::string_view text;
     for (int i = 0; i < count; ++i) {
       ini.readRawStrings(TrackSection(i), {kFileNameKey}, &text);
-      index.paths.insert(GetLongPathName(StoredPath(ini, i, UpToNul(text))));
+      paths->insert(GetLongPathName(StoredPath(ini, i, UpToNul(text))));
     }
+    index.paths = std::move(paths);
     index.snapshot = std::move(snapshot);
   }
-  return index.paths.contains(CmpStr);
+  return index.paths;
 }
 
 QString TMp3Session::SecToTime(std::int64_t Sec) {

@@ -5,6 +5,7 @@
 // Threading: everything here belongs to the main thread. Background workers never touch a
 // record; they get plain copies of paths and hand plain values back to the main thread.
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QStringView>
 
@@ -55,6 +56,9 @@ class TMp3Session {
   // The tracks a play list file holds: its Count, but never past its last track section.
   static int TrackCount(const platform::IniFile& ini);
   bool GetMp3ByName(const QString& IniFile, const QString& CmpStr) const;
+  // The paths GetMp3ByName knows in the file as it is now; the set stays as it is when the file
+  // changes later.
+  std::shared_ptr<const QSet<QString>> StoredPaths(const QString& IniFile) const;
 
   // There are no short names on this platform: the path comes back unchanged.
   static QString GetLongPathName(const QString& ShortName) { return ShortName; }

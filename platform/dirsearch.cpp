@@ -23,9 +23,10 @@ bool Matches(const QString& name, const QString& pattern) {
   return name.compare(pattern, Qt::CaseInsensitive) == 0;
 }
 
-}  // namespace
+// Entries the listing types as anything but a folder (or not at all) can be skipped unseen.
+enum class Wanted { Matching, FoldersOnly };
 
-std::vector<DirEntry> findFiles(const QString& folder, const QString& pattern) {
+std::vector<DirEntry> Search(const QString& folder, const QString& pattern, Wanted wanted) {
   std::vector<DirEntry> entries;
   const QByteArray native = encodePath(folder.isEmpty() ? QStringLiteral(".") : folder);
   const int dirFd = ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -45,6 +46,8 @@ std::vector<DirEntry> findFiles(const QString& folder, const QString& pattern) {
     }
     const char* raw = entry->d_name;
     if (raw[0] == '.' && (raw[1] == 0 || (raw[1] == '.' && raw[2] == 0))) continue;
+    if (wanted == Wanted::FoldersOnly && entry->d_type != DT_DIR && entry->d_type != DT_UNKNOWN)
+      continue;
     const QString name = decodePath(raw);
     if (!Matches(name, pattern)) continue;
     struct stat st {};
@@ -66,6 +69,7 @@ std::vector<DirEntry> findFiles(const QString& folder, const QString& pattern) {
     } else {
       continue;
     }
+    if (wanted == Wanted::FoldersOnly && !S_ISDIR(st.st_mode)) continue;
     if (raw[0] == '.') found.attributes |= faHidden;
     // Folders have no read-only bit: a collection on read-only media is scanned like any other.
     if (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR)) found.attributes |= faReadOnly;
@@ -76,6 +80,16 @@ std::vector<DirEntry> findFiles(const QString& folder, const QString& pattern) {
     return folded != 0 ? folded < 0 : a.name < b.name;
   });
   return entries;
+}
+
+}  // namespace
+
+std::vector<DirEntry> findFiles(const QString& folder, const QString& pattern) {
+  return Search(folder, pattern, Wanted::Matching);
+}
+
+std::vector<DirEntry> findFolders(const QString& folder) {
+  return Search(folder, QStringLiteral("*"), Wanted::FoldersOnly);
 }
 
 std::optional<FolderId> folderId(const QString& folder) {

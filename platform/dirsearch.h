@@ -34,6 +34,11 @@ struct DirEntry {
 // cannot be read (or fails while it is read) yields no entries.
 std::vector<DirEntry> findFiles(const QString& folder, const QString& pattern);
 
+// The entries of findFiles(folder, "*") that are folders, hidden ones included. An entry the
+// folder's listing already types as anything else is never looked up, so the sub-folders of an
+// album are found without a look-up per track.
+std::vector<DirEntry> findFolders(const QString& folder);
+
 // The device and inode of a folder (links followed): a folder met again under another path, a bind
 // mount, has the same.
 using FolderId = std::pair<std::uint64_t, std::uint64_t>;

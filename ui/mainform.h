@@ -302,8 +302,10 @@ class TMainForm : public QMainWindow, private TMp3FileThreadHost {
   struct TLoadState;
   class TLoadScope;
   std::shared_ptr<TLoadState> FLoad;
-  bool InList(const QString& path) const;
-  void AddScannedRecord(const TMp3PlayerPtr& record, const QString& path);
+  // Lists `path` for the running add command: false when it was listed already (in the list
+  // when the command began, or added since).
+  bool Claim(const QString& path);
+  void AddScannedRecord(const TMp3PlayerPtr& record);
   QColor FFontColor = Qt::black;
 
   bool FSecondCopy = false;

@@ -94,14 +94,17 @@ class TMainForm::TLoadScope {
   bool own_;
 };
 
-bool TMainForm::InList(const QString& path) const {
-  return FLoad && FLoad->listed.contains(path);
+bool TMainForm::Claim(const QString& path) {
+  if (!FLoad) return true;
+  // One look-up: the set grows exactly when the path is new.
+  const qsizetype before = FLoad->listed.size();
+  FLoad->listed.insert(path);
+  return FLoad->listed.size() != before;
 }
 
-void TMainForm::AddScannedRecord(const TMp3PlayerPtr& record, const QString& path) {
+void TMainForm::AddScannedRecord(const TMp3PlayerPtr& record) {
   AppendRow(record);
   Mp3Session->AddToCash(record);
-  if (FLoad) FLoad->listed.insert(path);
 }
 
 void TMainForm::ScanFolder(const QString& dir) {
@@ -122,6 +125,9 @@ void TMainForm::ScanFolder(const QString& dir) {
     const QString saved = MainPlayListFile();
     if (CurrMp3) FNewID = Mp3Session->GetNextID(saved);
     TPendingEvents pending;
+    // The saved list is looked at once per folder rather than once per file; a save made by a
+    // command run from the events processed below is seen from the next folder on.
+    std::shared_ptr<const QSet<QString>> stored;
     // One folder string for all tracks of the folder: their records share it.
     const QString folder = dir.endsWith(QLatin1Char('/')) ? dir : dir + QLatin1Char('/');
     for (const platform::DirEntry& entry : entries) {
@@ -130,12 +136,16 @@ void TMainForm::ScanFolder(const QString& dir) {
         continue;
       }
       const QString full = platform::joinPath(dir, entry.name);
-      if (InList(full) || (CurrMp3 && Mp3Session->GetMp3ByName(saved, full))) continue;
+      if (!Claim(full)) continue;
+      if (CurrMp3) {
+        if (!stored) stored = Mp3Session->StoredPaths(saved);
+        if (stored->contains(full)) continue;
+      }
       // The search has just looked the entry up; its size is the one a second look-up would give.
       CurrMp3 = std::make_shared<TMp3Player>(FNewID, folder, entry.name,
                                              platform::displayName(entry.name),
                                              SizeText(entry.size), QString(), 0, 0);
-      AddScannedRecord(CurrMp3, full);
+      AddScannedRecord(CurrMp3);
       pending.Process();
       ++FNewID;
     }
@@ -147,7 +157,7 @@ void TMainForm::ScanFolder(const QString& dir) {
 
 void TMainForm::ScanSubFolders(const QString& dir) {
   TLoadScope scope(this);
-  for (const platform::DirEntry& entry : platform::findFiles(dir, QStringLiteral("*"))) {
+  for (const platform::DirEntry& entry : platform::findFolders(dir)) {
     // Only plain folders: hidden and linked ones are not entered.
     if (entry.attributes != platform::faDirectory) continue;
     FDirectorys.append(entry.name);
@@ -165,13 +175,15 @@ void TMainForm::AddTrackPath(const QString& path, const QString& name) {
   const QString saved = MainPlayListFile();
   FNewID = Mp3Session->GetNextID(saved);
   if (!platform::pathExists(path)) return;
-  if (InList(path) || Mp3Session->GetMp3ByName(saved, path)) {
+  // A path the saved list holds stays claimed: any later add of it in this command is refused
+  // all the same.
+  if (!Claim(path) || Mp3Session->GetMp3ByName(saved, path)) {
     Dialogs().ShowMessage(this, QStringLiteral("This file is exists!"));
     return;
   }
   CurrMp3 = std::make_shared<TMp3Player>(FNewID, path, platform::displayName(name),
                                          GetFileSizeKB(path), QString(), 0, 0);
-  AddScannedRecord(CurrMp3, path);
+  AddScannedRecord(CurrMp3);
 }
 
 QString TMainForm::ResolveShortcut(const QString& path) {

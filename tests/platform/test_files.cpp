@@ -183,6 +183,13 @@ TEST_F(Folder, SearchListsEntriesSortedWithAttributesAndEntersNoLinkedFolder) {
   EXPECT_EQ(got, expected);
 
   EXPECT_EQ(findFiles(dir.path(), QStringLiteral("*")).size(), 13u);
+  // The folders alone are the folders of the whole listing: no link to one, no file.
+  std::vector<std::pair<QString, std::uint32_t>> folders, foldersOfAll;
+  for (const DirEntry& e : findFolders(dir.path())) folders.emplace_back(e.name, e.attributes);
+  for (const DirEntry& e : findFiles(dir.path(), QStringLiteral("*")))
+    if (e.attributes & faDirectory) foldersOfAll.emplace_back(e.name, e.attributes);
+  EXPECT_EQ(folders, foldersOfAll);
+  EXPECT_EQ(folders.size(), 3u);
   MakeFile(QStringLiteral(".mp3"), 1);
   EXPECT_EQ(findFiles(dir.path(), QStringLiteral("*.mp3"))[1].name, QStringLiteral(".mp3"))
       << "the '*' may stand for nothing";
@@ -197,7 +204,7 @@ TEST_F(Folder, NamesThatAreNotUtf8AreFoundAndOpenedByTheirBytes) {
   const QByteArray file = folder + "/caf\xE9\n.mp3";
   ASSERT_EQ(::close(::open(file.constData(), O_CREAT | O_WRONLY, 0644)), 0);
   ASSERT_EQ(::truncate(file.constData(), 77), 0);
-  const auto folders = findFiles(dir.path(), QStringLiteral("*"));
+  const auto folders = findFolders(dir.path());
   ASSERT_EQ(folders.size(), 1u);
   const QString found = joinPath(dir.path(), folders[0].name);
   EXPECT_TRUE(isFolder(found));
