@@ -17,6 +17,7 @@ clock of time.monotonic_ns). Needs Xvfb, xdotool, ffmpeg, mpg123 and a running s
 """
 import argparse
 import os
+import select
 import shutil
 import statistics
 import subprocess
@@ -183,11 +184,23 @@ class Velmo:
                     return int(line.split()[1])
         raise SystemExit("no VmRSS")
 
+    def wait_gone(self, timeout):
+        """The moment the process ended, as it happens: Popen.wait with a timeout polls with
+        sleeps of up to 50 ms."""
+        fd = os.pidfd_open(self.proc.pid)
+        try:
+            if not select.select([fd], [], [], timeout)[0]:
+                raise SystemExit("velmo did not end within %d s" % timeout)
+            gone = time.monotonic_ns()
+        finally:
+            os.close(fd)
+        self.proc.wait()
+        return gone
+
     def exit_by_key(self):
         """Esc, then the process gone: nanoseconds from the command to the exit."""
         self.keys("Escape")
-        self.proc.wait(timeout=120)
-        gone = time.monotonic_ns()
+        gone = self.wait_gone(120)
         command, _ = self.wait_mark("command", "AExit")
         if self.proc.returncode != 0:
             raise SystemExit("velmo exited with %d" % self.proc.returncode)

@@ -996,6 +996,45 @@ int IniFile::sectionCount() const {
   return static_cast<int>(doc().sections.size()) - 1;
 }
 
+namespace {
+
+// Whether the raw line value `current` already reads as `value`, whose stored form is `stored`
+// and whose unquoted form is `plain`.
+bool SameValue(std::string_view current, std::string_view stored, std::string_view plain,
+               QStringView value) {
+  if (current == stored) return true;
+  const std::string_view read = Unquote(current);
+  if (read == plain) return true;
+  return !isValidUtf8(read) && decodeAnsi(read, ansiCodePage()) == value;
+}
+
+}  // namespace
+
+bool IniFile::AsStored(std::string_view section, std::initializer_list<KeyValue> values) const {
+  const IniDocument& d = doc();
+  if (d.Find(Name(section, d.page), hint_) == 0) return false;
+  // One pass over the section for the handful of keys a record has.
+  constexpr std::size_t kMost = 8;
+  if (values.size() > kMost) return false;
+  std::string_view keys[kMost];
+  std::optional<std::string_view> current[kMost];
+  std::transform(values.begin(), values.end(), keys, [](const KeyValue& kv) { return kv.key; });
+  FindValues(d, section, keys, values.size(), hint_,
+             [&](std::size_t i, std::string_view raw) { current[i] = raw; });
+  thread_local std::string stored;
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    const KeyValue& kv = values.begin()[i];
+    if (kv.remove) {
+      if (current[i]) return false;
+      continue;
+    }
+    if (!current[i]) return false;
+    const std::string_view plain = EncodeValue(kv.value, stored);
+    if (!SameValue(*current[i], stored, plain, kv.value)) return false;
+  }
+  return true;
+}
+
 std::uint32_t IniFile::writeStrings(std::string_view section,
                                     std::initializer_list<KeyValue> values) {
   const std::string_view sectionName = CheckedSection(section);
@@ -1004,6 +1043,9 @@ std::uint32_t IniFile::writeStrings(std::string_view section,
   if (std::all_of(values.begin(), values.end(), [](const KeyValue& kv) { return kv.remove; }) &&
       !sectionExists(sectionName))
     return 0;
+  // Values all as stored need no document of one's own: saving an unchanged list copies and
+  // rewrites nothing.
+  if (!pending_ && AsStored(sectionName, values)) return 0;
   IniDocument& d = mutableDoc();
   const std::size_t sectionCount = d.sections.size();
   Section& target = d.FindOrAdd(Name(sectionName, d.page), hint_);
@@ -1031,10 +1073,7 @@ std::uint32_t IniFile::writeStrings(std::string_view section,
       continue;
     }
     const auto same = [&](std::string_view current) {
-      if (current == stored) return true;
-      const std::string_view read = Unquote(current);
-      if (read == plain) return true;
-      return !isValidUtf8(read) && decodeAnsi(read, ansiCodePage()) == kv->value;
+      return SameValue(current, stored, plain, kv->value);
     };
     if (d.Set(target, key, stored, same)) changed |= bit;
   }

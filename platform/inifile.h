@@ -122,6 +122,8 @@ class IniFile {
  private:
   const IniDocument& doc() const;
   IniDocument& mutableDoc();
+  // True when the file as read already holds every value (and lacks every key removed).
+  bool AsStored(std::string_view section, std::initializer_list<KeyValue> values) const;
 
   QString path_;
   mutable std::shared_ptr<const IniDocument> snapshot_;

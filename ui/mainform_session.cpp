@@ -26,6 +26,7 @@
 #include "ui/dialogs.h"
 #include "ui/formprogress.h"
 #include "ui/mainform.h"
+#include "ui/milestones.h"
 #include "ui/tracklistmodel.h"
 #include "ui/waitcursor.h"
 
@@ -234,6 +235,7 @@ bool TMainForm::SaveForExit(bool mayAsk) {
 
 void TMainForm::AExitExecute() {
   if (!SaveForExit(true)) return;
+  milestones::Mark("saved");
   StopForExit();
   QCoreApplication::exit(0);
 }

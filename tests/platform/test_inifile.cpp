@@ -177,6 +177,10 @@ TEST_F(Ini, WritesChangeOnlyWhatTheyName) {
        {{"S", "k", nullptr}},
        "[S]\r\na=1\r\n"},
       {"deleting a missing key changes nothing", "[S]\na=1\n", {{"S", "k", nullptr}}, "[S]\na=1\n"},
+      {"values as stored, then one that is not",
+       "[S]\na=1\nb=2\n[T]\nc=3\n",
+       {{"S", "a", "1"}, {"T", "c", "3"}, {"S", "b", "9"}, {"T", "c", "3"}},
+       "[S]\na=1\nb=9\n[T]\nc=3\n"},
       {"deleting in a missing section makes none", "[S]\n", {{"T", "k", nullptr}}, "[S]\n"},
       {"deleting alone makes no file", {}, {{"T", "k", nullptr}}, {}},
       {"written, deleted, written again",
@@ -359,6 +363,16 @@ TEST_F(Ini, BatchedReadsAndWritesMatchSingleOnes) {
   EXPECT_NE(raw[0].data(), nullptr) << "an empty value is not a missing one";
   EXPECT_EQ(raw[1].data(), nullptr);
   EXPECT_EQ(raw[2], "x");
+
+  // Values all as stored, in any spelling the reader accepts, leave the file itself alone.
+  struct stat before {
+  }, after{};
+  ASSERT_EQ(::stat(QFile::encodeName(Path()).constData(), &before), 0);
+  IniFile same(Path());
+  EXPECT_EQ(same.writeStrings("t", {{"A", u"x"}, {"b", u""}, {"missing", {}, true}}), 0u);
+  same.commit();
+  ASSERT_EQ(::stat(QFile::encodeName(Path()).constData(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino) << "not replaced";
 }
 
 // A committed document is reused by later readers without parsing; it must answer exactly as
