@@ -65,9 +65,7 @@ std::string FoldedUtf8(std::string_view name, AnsiCodePage page) {
     std::transform(name.begin(), name.end(), folded.begin(), LowerAscii);
     return folded;
   }
-  const QString text = isValidUtf8(name)
-                           ? QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()))
-                           : decodeAnsi(name, page);
+  const QString text = isValidUtf8(name) ? decodeUtf8(name) : decodeAnsi(name, page);
   return text.toCaseFolded().toUtf8().toStdString();
 }
 

@@ -41,8 +41,7 @@ bool Stat(const QString& path, struct stat& st) {
 }  // namespace
 
 QString decodePath(std::string_view bytes) {
-  if (isValidUtf8(bytes))
-    return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+  if (isValidUtf8(bytes)) return decodeUtf8(bytes);
   QString text;
   text.reserve(static_cast<qsizetype>(bytes.size()));
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
@@ -53,7 +52,7 @@ QString decodePath(std::string_view bytes) {
       text.append(QChar(char16_t(kEscapeBase + *p)));
       ++p;
     } else {
-      text.append(QString::fromUtf8(reinterpret_cast<const char*>(p), length));
+      text.append(decodeUtf8(std::string_view(reinterpret_cast<const char*>(p), length)));
       p += length;
     }
   }

@@ -89,13 +89,20 @@ QString decodeAnsi(std::string_view bytes, AnsiCodePage page) {
   return text;
 }
 
+QString decodeUtf8(std::string_view bytes) {
+  constexpr std::string_view kBom = "\xEF\xBB\xBF";
+  if (bytes.substr(0, kBom.size()) == kBom)
+    return QChar(0xFEFF) + decodeUtf8(bytes.substr(kBom.size()));
+  return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
 QString decodeText(std::string_view bytes) {
   const auto* begin = reinterpret_cast<const unsigned char*>(bytes.data());
   const auto* end = begin + bytes.size();
   const auto* firstHigh = SkipAscii(begin, end);
   const auto size = static_cast<qsizetype>(bytes.size());
   if (firstHigh == end) return QString::fromLatin1(bytes.data(), size);
-  if (ValidFrom(firstHigh, end)) return QString::fromUtf8(bytes.data(), size);
+  if (ValidFrom(firstHigh, end)) return decodeUtf8(bytes);
   return decodeAnsi(bytes, ansiCodePage());
 }
 

@@ -39,6 +39,9 @@ inline int utf8CharLength(const unsigned char* p, const unsigned char* end) {
   if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
   return extra + 1;
 }
+// Well-formed UTF-8 as it is: a byte order mark at the start is a character of a name or a value,
+// which QString::fromUtf8 would drop.
+QString decodeUtf8(std::string_view bytes);
 QString decodeAnsi(std::string_view bytes, AnsiCodePage page);
 // UTF-8 when valid, otherwise the current 8-bit code page.
 QString decodeText(std::string_view bytes);

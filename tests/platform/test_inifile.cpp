@@ -222,6 +222,7 @@ TEST_F(Ini, ValuesRoundTripWhateverTheirText) {
       QStringLiteral(""),
       longPath,
       QStringLiteral("emoji 🎵 end"),
+      QString(QChar(0xFEFF)) + QStringLiteral(" \"opens with a byte order mark\" "),
   };
   IniFile writer(Path());
   int i = 0;
