@@ -18,8 +18,8 @@ inline constexpr BOOL BASS_TRUE = 1;
 inline constexpr BOOL BASS_FALSE = 0;
 
 // Configuration options (BASS_SetConfig).
-inline constexpr DWORD BASS_CONFIG_NET_PLAYLIST =
-    21;  // 0: never, 1: follow play lists at the address
+// 0: never, 1: follow play lists at the address.
+inline constexpr DWORD BASS_CONFIG_NET_PLAYLIST = 21;
 
 // Stream creation flags.
 inline constexpr DWORD BASS_STREAM_STATUS = 0x800000;  // pass status texts to the download callback
