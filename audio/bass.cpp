@@ -10,6 +10,8 @@
 #include <memory>
 #include <mutex>
 
+#include "audio/streamaddress.h"
+
 namespace {
 
 constexpr DWORD kVersionHigh = 0x0204;
@@ -180,7 +182,8 @@ HSTREAM BASS_StreamCreateURL(const char* url, DWORD offset, DWORD flags, DOWNLOA
   Library& lib = library();
   std::lock_guard lock(lib.mutex);
   if (!lib.initialised) return fail(BASS_ERROR_NOT_INIT, HSTREAM{0});
-  if (!url || !*url) return fail(BASS_ERROR_ILLPARAM, HSTREAM{0});
+  if (!url) return fail(BASS_ERROR_ILLPARAM, HSTREAM{0});
+  if (int e = netstream::CheckStreamAddress(url)) return fail(e, HSTREAM{0});
   // Network streams are not part of this build yet; say so instead of handing out a handle
   // that would never play.
   return fail(BASS_ERROR_NOT_AVAILABLE, HSTREAM{0});

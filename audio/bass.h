@@ -18,7 +18,8 @@ inline constexpr BOOL BASS_TRUE = 1;
 inline constexpr BOOL BASS_FALSE = 0;
 
 // Configuration options (BASS_SetConfig).
-inline constexpr DWORD BASS_CONFIG_NET_PLAYLIST = 21;  // 0: never, 1: follow play lists at the address
+// 0: never, 1: follow play lists at the address.
+inline constexpr DWORD BASS_CONFIG_NET_PLAYLIST = 21;
 
 // Stream creation flags.
 inline constexpr DWORD BASS_STREAM_STATUS = 0x800000;  // pass status texts to the download callback
@@ -35,12 +36,19 @@ inline constexpr DWORD BASS_SYNC_META = 4;
 // Error numbers reported by BASS_ErrorGetCode for the last call of the calling thread.
 enum : int {
   BASS_OK = 0,
-  BASS_ERROR_NOT_INIT = 1,      // a call that needs BASS_Init came first
-  BASS_ERROR_ALREADY = 2,       // BASS_Init while already initialised
-  BASS_ERROR_ILLPARAM = 3,      // an argument outside its range
-  BASS_ERROR_DEVICE = 4,        // no such output device
-  BASS_ERROR_HANDLE = 5,        // not a valid stream handle
-  BASS_ERROR_NOT_AVAILABLE = 6, // the call is not available in this build
+  BASS_ERROR_NOT_INIT = 1,       // a call that needs BASS_Init came first
+  BASS_ERROR_ALREADY = 2,        // BASS_Init while already initialised
+  BASS_ERROR_ILLPARAM = 3,       // an argument outside its range
+  BASS_ERROR_DEVICE = 4,         // no such output device
+  BASS_ERROR_HANDLE = 5,         // not a valid stream handle
+  BASS_ERROR_NOT_AVAILABLE = 6,  // the call is not available in this build
+  // Opening a network stream.
+  BASS_ERROR_ADDRESS = 7,    // empty or malformed address, or a protocol other than http/https
+  BASS_ERROR_CONNECT = 8,    // the server cannot be reached or closed the connection
+  BASS_ERROR_HTTP = 9,       // the server answered with an error status
+  BASS_ERROR_TIMEOUT = 10,   // the server stopped answering
+  BASS_ERROR_FORMAT = 11,    // the answer is not an audio stream or play list the library reads
+  BASS_ERROR_REDIRECT = 12,  // more redirects or nested play lists than one open follows
   BASS_ERROR_UNKNOWN = -1,
 };
 

@@ -3,8 +3,10 @@
 #include <atomic>
 #include <cstdlib>
 #include <functional>
+#include <iterator>
 #include <limits>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <utility>
@@ -30,6 +32,26 @@ class BassTest : public ::testing::Test {
 
   int window_ = 0;  // stands in for the main window handle; only its address is passed
 };
+
+// The player shows the number to the user, so each failure must have its own.
+TEST(BassErrors, NumbersAreDistinct) {
+  const int codes[] = {BASS_OK,
+                       BASS_ERROR_NOT_INIT,
+                       BASS_ERROR_ALREADY,
+                       BASS_ERROR_ILLPARAM,
+                       BASS_ERROR_DEVICE,
+                       BASS_ERROR_HANDLE,
+                       BASS_ERROR_NOT_AVAILABLE,
+                       BASS_ERROR_ADDRESS,
+                       BASS_ERROR_CONNECT,
+                       BASS_ERROR_HTTP,
+                       BASS_ERROR_TIMEOUT,
+                       BASS_ERROR_FORMAT,
+                       BASS_ERROR_REDIRECT,
+                       BASS_ERROR_UNKNOWN};
+  const std::set<int> distinct(std::begin(codes), std::end(codes));
+  EXPECT_EQ(distinct.size(), std::size(codes));
+}
 
 TEST_F(BassTest, VersionHighWordIsTheInterfaceRevision) {
   EXPECT_EQ(BASS_GetVersion() >> 16, 0x0204u);
@@ -154,6 +176,22 @@ TEST_F(BassTest, ErrorCodes) {
          return BASS_StreamCreateURL(nullptr, 0, BASS_STREAM_STATUS, downloadProc, nullptr) == 0;
        },
        BASS_ERROR_ILLPARAM},
+      // A refused address is reported as such, not as the missing network code.
+      {"StreamCreateURL empty address", true,
+       [] { return BASS_StreamCreateURL("", 0, BASS_STREAM_STATUS, downloadProc, nullptr) == 0; },
+       BASS_ERROR_ADDRESS},
+      {"StreamCreateURL local file", true,
+       [] {
+         return BASS_StreamCreateURL("file:///etc/passwd", 0, BASS_STREAM_STATUS, downloadProc,
+                                     nullptr) == 0;
+       },
+       BASS_ERROR_ADDRESS},
+      {"StreamCreateURL ftp", true,
+       [] {
+         return BASS_StreamCreateURL("ftp://radio.invalid/x.mp3", 0, BASS_STREAM_STATUS,
+                                     downloadProc, nullptr) == 0;
+       },
+       BASS_ERROR_ADDRESS},
       {"StreamGetFilePosition END", true,
        [] {
          return (BASS_StreamGetFilePosition(0, BASS_FILEPOS_END) & 0xFFFFFFFFu) == kPositionFailed;
