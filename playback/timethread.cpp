@@ -38,8 +38,11 @@ TTimeThread::TTimeThread(const TMp3Cache* cache) : FSerial(++gLastSerial) {
         !record->Mp3Name().endsWith(QLatin1String(".mp3"), Qt::CaseInsensitive))
       continue;
     FTracks.push_back(Track{record, i});
-    FPaths.push_back(platform::encodePath(record->Mp3Path()));
+    FPaths.push_back(record->Mp3PathParts());
   }
+  // Most of a large list is new tracks; what push_back left over would stay for the whole scan.
+  FTracks.shrink_to_fit();
+  FPaths.shrink_to_fit();
 }
 
 TTimeThread::~TTimeThread() {
@@ -73,9 +76,12 @@ void TTimeThread::Execute(std::stop_token stop) {
   // The scanner's private device: the same measurement as the player's, without a sound stream;
   // one decoder for all files spares setting one up per file.
   TMp3Decoder decoder;
+  QString path;
   for (std::size_t i = 0; i < FPaths.size() && !stop.stop_requested(); ++i) {
     TTimeResult result{static_cast<int>(i), 0, MP3_OK};
-    result.error = decoder.Open(FPaths[i].constData());
+    path.resize(0);
+    path.append(FPaths[i].first).append(FPaths[i].second);
+    result.error = decoder.Open(platform::encodePath(path).constData());
     if (result.error == MP3_OK) result.ms = decoder.LengthMs();
     decoder.Close();
     batch.results.push_back(result);
@@ -85,6 +91,8 @@ void TTimeThread::Execute(std::stop_token stop) {
       flushed = now;
     }
   }
+  // The texts are shared with the records; only the references go here.
+  std::vector<std::pair<QString, QString>>().swap(FPaths);
   batch.finished = true;
   deliver(std::move(batch));
   FEnded.store(true, std::memory_order_release);
@@ -94,6 +102,15 @@ std::vector<TMp3Player*> TTimeThread::ApplyBatch(const TTimeBatch& batch, const 
   std::vector<TMp3Player*> written;
   if (batch.serial != FSerial || batch.results.empty()) return written;
   FPosition = FTracks[batch.results.back().track].index + 1;
+  struct ReleaseAtEnd {
+    TTimeThread* scanner;
+    bool finished;
+    ~ReleaseAtEnd() {
+      if (!finished) return;
+      std::vector<Track>().swap(scanner->FTracks);
+      std::unordered_map<std::int64_t, QString>().swap(scanner->FTimeTexts);
+    }
+  } release{this, batch.finished};
   if (!cache) return written;
 
   // Which results still have their record in the cache: one walk over the cache per batch.
@@ -117,7 +134,10 @@ std::vector<TMp3Player*> TTimeThread::ApplyBatch(const TTimeBatch& batch, const 
     const TTimeResult& result = batch.results[r];
     FTotal += result.ms;
     FMeasured = true;
-    records[r]->SetMp3Time(TMp3Session::SecToTime(result.ms));
+    // The text only shows whole seconds.
+    QString& text = FTimeTexts[result.ms / 1000];
+    if (text.isEmpty()) text = TMp3Session::SecToTime(result.ms);
+    records[r]->SetMp3Time(text);
     records[r]->SetMp3TotalTime(FTotal);
     written.push_back(records[r].get());
   }

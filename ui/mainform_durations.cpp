@@ -8,12 +8,15 @@
 
 #include <unordered_set>
 
+#include "platform/freememory.h"
 #include "playback/timethread.h"
 #include "ui/mainform.h"
 #include "ui/milestones.h"
 #include "ui/tracklistmodel.h"
 
 void TMainForm::StartTimeThread() {
+  // Every add command ends here, its gathered paths freed.
+  platform::returnFreedMemory();
   auto scanner = std::make_unique<TTimeThread>(Mp3Session->CashMp3());
   TTimeThread* started = scanner.get();
   // A scan still running is superseded: it stops at its next file and its results are dropped.
@@ -49,8 +52,10 @@ void TMainForm::ShowTimes(const TTimeBatch& batch) {
   }
   ProgressBar1->setValue(scanner->Position());
   if (batch.finished) {
-    milestones::Mark("durations", static_cast<long long>(scanner->Position()));
     ProgressBar1->hide();
     lblLoading->hide();
+    // The scan's inputs are gone with its last batch.
+    platform::returnFreedMemory();
+    milestones::Mark("durations", static_cast<long long>(scanner->Position()));
   }
 }

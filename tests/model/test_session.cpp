@@ -128,6 +128,8 @@ TEST(TrackRecord, PathAndNameRoundTripAndSettingOneKeepsTheOther) {
                                                   name, QString(), QString(), 0, 0));
     for (const auto& mp3 : made) {
       EXPECT_EQ(mp3->Mp3Path(), path) << where;
+      const auto [head, tail] = mp3->Mp3PathParts();
+      EXPECT_EQ(head + tail, path) << where;
       EXPECT_EQ(mp3->Mp3Name(), name) << where;
       EXPECT_EQ(mp3->Mp3Folder(), FolderOf(path)) << where;
 
@@ -144,6 +146,8 @@ TEST(TrackRecord, PathAndNameRoundTripAndSettingOneKeepsTheOther) {
       mp3->SetMp3Path(otherPath);
       EXPECT_EQ(mp3->Mp3Name(), name) << where;
       EXPECT_EQ(mp3->Mp3Path(), otherPath) << where;
+      const auto [otherHead, otherTail] = mp3->Mp3PathParts();
+      EXPECT_EQ(otherHead + otherTail, otherPath) << where;
     }
   }
   TMp3Player empty;
