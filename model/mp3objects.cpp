@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <iterator>
 #include <unordered_map>
 
 std::unique_ptr<TMp3Session> Mp3Session;
@@ -161,6 +162,17 @@ void TMp3Session::AddToCash(const TMp3PlayerPtr& _Mp3) {
   std::unique_ptr<TMp3Cache>& cache = Parts().cache;
   if (!cache) cache = std::make_unique<TMp3Cache>();
   cache->push_back(_Mp3);
+}
+
+void TMp3Session::TrimCache() {
+  TMp3Cache* cache = CashMp3();
+  if (!cache) return;
+  const std::size_t keep = cache->size() + cache->size() / 16;
+  if (cache->capacity() - cache->size() <= cache->size() / 8) return;
+  TMp3Cache trimmed;
+  trimmed.reserve(keep);
+  std::move(cache->begin(), cache->end(), std::back_inserter(trimmed));
+  *cache = std::move(trimmed);
 }
 
 TMp3PlayerPtr TMp3Session::GetMp3ByID(int _ID) const {

@@ -45,6 +45,9 @@ class TMp3Session {
   }
 
   void AddToCash(const TMp3PlayerPtr& _Mp3);
+  // Gives back most of the room that appending one record at a time left in the cache, keeping
+  // a little for the next few adds. For the end of a command that added many.
+  void TrimCache();
   TMp3PlayerPtr GetMp3ByID(int _ID) const;
   TMp3PlayerPtr GetMp3Status() const;
   // The playing time the list already has: the running total of the last record that has a

@@ -2,7 +2,7 @@
 
 #include <QMetaObject>
 
-#include <unordered_map>
+#include <algorithm>
 
 #include "audio/mp3length.h"
 #include "platform/pathcodec.h"
@@ -108,25 +108,37 @@ std::vector<TMp3Player*> TTimeThread::ApplyBatch(const TTimeBatch& batch, const 
     ~ReleaseAtEnd() {
       if (!finished) return;
       std::vector<Track>().swap(scanner->FTracks);
-      std::unordered_map<std::int64_t, QString>().swap(scanner->FTimeTexts);
     }
   } release{this, batch.finished};
   if (!cache) return written;
 
   // Which results still have their record in the cache: one walk over the cache per batch.
+  // Flat and sorted rather than a hash of nodes: a node per result, freed between the
+  // allocations that outlive the batch, would leave memory the process can neither use nor give
+  // back.
   std::vector<TMp3PlayerPtr> records(batch.results.size());
-  std::unordered_map<const TMp3Player*, std::size_t> resultOf;
+  std::vector<std::pair<const TMp3Player*, std::size_t>> resultOf;
+  resultOf.reserve(batch.results.size());
   for (std::size_t r = 0; r < batch.results.size(); ++r) {
     records[r] = FTracks[batch.results[r].track].record.lock();
-    if (records[r]) resultOf.emplace(records[r].get(), r);
+    if (records[r]) resultOf.emplace_back(records[r].get(), r);
   }
+  std::sort(resultOf.begin(), resultOf.end());
+  // A record measured twice (listed twice when the scan was made) takes its first result.
+  resultOf.erase(std::unique(resultOf.begin(), resultOf.end(),
+                             [](const auto& a, const auto& b) { return a.first == b.first; }),
+                 resultOf.end());
   std::vector<bool> inCache(batch.results.size(), false);
   std::size_t found = 0;
   for (const TMp3PlayerPtr& record : *cache) {
-    const auto it = resultOf.find(record.get());
-    if (it == resultOf.end() || inCache[it->second]) continue;
+    if (found == resultOf.size()) break;
+    const TMp3Player* key = record.get();
+    auto it =
+        std::lower_bound(resultOf.begin(), resultOf.end(), key,
+                         [](const auto& entry, const TMp3Player* p) { return entry.first < p; });
+    if (it == resultOf.end() || it->first != key || inCache[it->second]) continue;
     inCache[it->second] = true;
-    if (++found == resultOf.size()) break;
+    ++found;
   }
 
   for (std::size_t r = 0; r < batch.results.size(); ++r) {
@@ -134,10 +146,7 @@ std::vector<TMp3Player*> TTimeThread::ApplyBatch(const TTimeBatch& batch, const 
     const TTimeResult& result = batch.results[r];
     FTotal += result.ms;
     FMeasured = true;
-    // The text only shows whole seconds.
-    QString& text = FTimeTexts[result.ms / 1000];
-    if (text.isEmpty()) text = TMp3Session::SecToTime(result.ms);
-    records[r]->SetMp3Time(text);
+    records[r]->SetMp3Time(TMp3Session::SecToTime(result.ms));
     records[r]->SetMp3TotalTime(FTotal);
     written.push_back(records[r].get());
   }

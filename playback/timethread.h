@@ -15,7 +15,6 @@
 #include <functional>
 #include <memory>
 #include <thread>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -79,8 +78,7 @@ class TTimeThread {
 
   // Main thread: writes the lengths of a batch of this scanner into the records that are still
   // in `cache`, in scan order, each with the running total so far; results of records that
-  // left the cache are dropped and add nothing. Returns the records written. Equal times share
-  // one text.
+  // left the cache are dropped and add nothing. Returns the records written.
   std::vector<TMp3Player*> ApplyBatch(const TTimeBatch& batch, const TMp3Cache* cache);
   // The list's total time: what it had when the scan was made (TMp3Session::ListTotalTime)
   // plus the milliseconds measured so far; Measured() tells whether anything was measured.
@@ -105,8 +103,6 @@ class TTimeThread {
   // The worker's, one per track, released when it ends: the record's path as two texts whose
   // join is the path (TMp3Player::Mp3PathParts).
   std::vector<std::pair<QString, QString>> FPaths;
-  // Main thread: the time texts this scan has written, by whole seconds.
-  std::unordered_map<std::int64_t, QString> FTimeTexts;
   std::int64_t FTotal = 0;
   bool FMeasured = false;
   int FPosition = 0;

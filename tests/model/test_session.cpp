@@ -184,6 +184,29 @@ TEST(TrackRecord, RecordsOfOneFolderShareTheFolderText) {
   EXPECT_EQ(scanned->Mp3Path(), QStringLiteral("/scan/dir/s.mp3"));
 }
 
+TEST(Session, TrimmingTheCacheKeepsItsRecordsInOrderAndGivesBackTheRoomLeft) {
+  TMp3Session session;
+  session.TrimCache();  // no cache: nothing to do
+  EXPECT_EQ(session.CashMp3(), nullptr);
+  std::vector<TMp3PlayerPtr> made;
+  for (int i = 0; i < 1025; ++i) {
+    made.push_back(Record(i));
+    session.AddToCash(made.back());
+  }
+  ASSERT_GT(session.CashMp3()->capacity() - made.size(), made.size() / 8);
+  session.TrimCache();
+  const TMp3Cache& cache = *session.CashMp3();
+  EXPECT_LE(cache.capacity(), made.size() + made.size() / 8);
+  ASSERT_EQ(cache.size(), made.size());
+  for (std::size_t i = 0; i < made.size(); ++i) ASSERT_EQ(cache[i], made[i]) << i;
+  // Room for the next few adds stays, so they do not copy the cache again.
+  const TMp3Player* first = cache.data()->get();
+  const auto* before = cache.data();
+  session.AddToCash(Record(2000));
+  EXPECT_EQ(session.CashMp3()->data(), before);
+  EXPECT_EQ(session.CashMp3()->front().get(), first);
+}
+
 TEST(Session, LongPathNameReturnsThePathUnchanged) {
   for (const char* path : {"/no/such/file.mp3", "http://radio.invalid/stream", ""})
     EXPECT_EQ(TMp3Session::GetLongPathName(QLatin1String(path)), QLatin1String(path));
