@@ -6,7 +6,6 @@
 #include <QSet>
 
 #include "model/pendingevents.h"
-#include "model/textpool.h"
 #include "platform/inifile.h"
 #include "platform/pathcodec.h"
 #include "platform/textcodec.h"
@@ -132,10 +131,6 @@ QString StoredPath(const platform::IniFile& ini, int index, std::string_view tex
         return *std::move(exact);
   }
   return Decoded(text, kMaxPathChars);
-}
-
-QString Pooled(const QString& text) {
-  return TTextPool::ForThisThread().Shared(text);
 }
 
 }  // namespace
@@ -275,8 +270,8 @@ TMp3Settings& TMp3Session::Mp3Seetings() {
 TMp3Player::TMp3Player(int _Mp3ID, QString _Mp3Path, QString _Mp3Name, QString _Mp3Size,
                        QString _Mp3Time, int _Mp3State, std::int64_t _Mp3TotalTime)
     : FMp3Name(std::move(_Mp3Name)),
-      FMp3Size(Pooled(_Mp3Size)),
-      FMp3Time(Pooled(_Mp3Time)),
+      FMp3Size(_Mp3Size),
+      FMp3Time(_Mp3Time),
       FMp3TotalTime(_Mp3TotalTime),
       FMp3ID(_Mp3ID),
       FMp3State(_Mp3State) {
@@ -287,8 +282,8 @@ TMp3Player::TMp3Player(int _Mp3ID, QString _Folder, QStringView _FileName, QStri
                        QString _Mp3Size, QString _Mp3Time, int _Mp3State,
                        std::int64_t _Mp3TotalTime)
     : FMp3Name(std::move(_Mp3Name)),
-      FMp3Size(Pooled(_Mp3Size)),
-      FMp3Time(Pooled(_Mp3Time)),
+      FMp3Size(_Mp3Size),
+      FMp3Time(_Mp3Time),
       FMp3TotalTime(_Mp3TotalTime),
       FMp3ID(_Mp3ID),
       FMp3State(_Mp3State) {
@@ -312,14 +307,6 @@ QString TMp3Player::Mp3Path() const {
 std::pair<QString, QString> TMp3Player::Mp3PathParts() const {
   if (!FNameEndsPath) return {FFolder, QString()};
   return {FFolder, FMp3Name};
-}
-
-void TMp3Player::SetMp3Size(const QString& v) {
-  FMp3Size = Pooled(v);
-}
-
-void TMp3Player::SetMp3Time(const QString& v) {
-  FMp3Time = Pooled(v);
 }
 
 QString TMp3Player::Mp3Folder() const {

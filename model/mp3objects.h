@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "model/textpool.h"
+
 class TMp3Player;
 class TMp3Settings;
 namespace platform {
@@ -89,8 +91,8 @@ class TMp3Session {
 
 // A track. Its path is kept as folder + file name when the file name is the display name (the
 // common case), so the records of one folder can share one copy of the folder text: records
-// made from the same folder QString, or through one TMp3PathPool, do. Short size and time texts
-// are taken from the main thread's TTextPool, so equal ones share a string across all records.
+// made from the same folder QString, or through one TMp3PathPool, do. Equal size and time texts
+// are one TSharedText for all records.
 class TMp3Player : public TMp3Session {
  public:
   TMp3Player() = default;
@@ -114,10 +116,11 @@ class TMp3Player : public TMp3Session {
   std::pair<QString, QString> Mp3PathParts() const;
   const QString& Mp3Name() const { return FMp3Name; }
   void SetMp3Name(const QString& v);
-  const QString& Mp3Size() const { return FMp3Size; }
-  void SetMp3Size(const QString& v);
-  const QString& Mp3Time() const { return FMp3Time; }
-  void SetMp3Time(const QString& v);
+  // Valid while the record keeps this text: setting another one may free it.
+  const QString& Mp3Size() const { return FMp3Size.Text(); }
+  void SetMp3Size(const QString& v) { FMp3Size = TSharedText(v); }
+  const QString& Mp3Time() const { return FMp3Time.Text(); }
+  void SetMp3Time(const QString& v) { FMp3Time = TSharedText(v); }
   int Mp3State() const { return FMp3State; }
   void SetMp3State(int v) { FMp3State = v; }
   // 64-bit: the running total of a large library passes 2^31 ms (under 25 days) easily.
@@ -130,8 +133,8 @@ class TMp3Player : public TMp3Session {
   // With FNameEndsPath the path's folder part, else the whole path.
   QString FFolder;
   QString FMp3Name;
-  QString FMp3Size;
-  QString FMp3Time;
+  TSharedText FMp3Size;
+  TSharedText FMp3Time;
   std::int64_t FMp3TotalTime = 0;
   int FMp3ID = 0;
   int FMp3State = 0;

@@ -1,37 +1,42 @@
 #pragma once
-// Equal short texts as one string. The size and time texts of a library repeat across thousands
-// of records (a few hundred distinct durations for 100,000 tracks), and a string of their own
-// would cost each record more than its name.
+// Equal texts as one string. The size and time texts of a library repeat across thousands of
+// records (a few hundred distinct durations for 100,000 tracks): a record holds a reference to
+// the one shared text, 8 bytes where a string of its own costs 24 plus its data.
 //
-// Threading: one pool per thread, so a pool is never shared; records belong to the main thread
-// and use its pool.
-#include <QHash>
+// Threading: any thread. The table of texts is under a mutex; a text's count of holders is
+// atomic, so handles are copied and dropped without the lock.
 #include <QString>
 #include <QStringView>
 
-class TTextPool {
+#include <atomic>
+#include <utility>
+
+class TSharedText {
  public:
-  // Longer texts are not pooled: they are rarely equal, and a pool must not keep large strings.
-  static constexpr qsizetype kMaxChars = 24;
+  // The null text.
+  TSharedText() = default;
+  // The shared text equal to `text`; a null text gives the null text.
+  explicit TSharedText(const QString& text);
+  TSharedText(const TSharedText& other) noexcept;
+  TSharedText(TSharedText&& other) noexcept : FEntry(std::exchange(other.FEntry, nullptr)) {}
+  TSharedText& operator=(TSharedText other) noexcept {
+    std::swap(FEntry, other.FEntry);
+    return *this;
+  }
+  ~TSharedText();
 
-  // A string equal to `text`: the pooled one when `text` is short, else `text` itself. An empty
-  // text comes back as given (null stays null).
-  QString Shared(const QString& text);
-  QString Shared(QStringView text);
+  // Valid while this handle holds the text.
+  const QString& Text() const;
 
-  // Texts held, those that nothing but the pool refers to included (until they are dropped).
-  qsizetype Size() const { return FTexts.size(); }
-
-  // The calling thread's pool.
-  static TTextPool& ForThisThread();
+  // Texts in the table; those nothing holds stay until the table next grows past its limit.
+  static qsizetype TableSize();
 
  private:
-  void DropUnused();
+  struct Entry {
+    QString text;
+    std::atomic<int> holders{0};
+  };
+  friend class TSharedTextTable;
 
-  // Each key views the text of its own value. A miss stores a copy of exactly the text's size:
-  // the caller's string may have spare room, or view memory it does not own.
-  QHash<QStringView, QString> FTexts;
-  // Texts that only the pool refers to are dropped when it reaches this size.
-  qsizetype FDropAt = kFirstDrop;
-  static constexpr qsizetype kFirstDrop = 4096;
+  Entry* FEntry = nullptr;
 };

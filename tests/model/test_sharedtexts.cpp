@@ -4,70 +4,108 @@
 
 #include <QSet>
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 #include "model/mp3objects.h"
 #include "model/pathset.h"
 #include "model/textpool.h"
 
 namespace {
 
-TEST(TextPool, EqualShortTextsShareOneStringAndOthersComeBackAsGiven) {
-  TTextPool pool;
-  const QString a = pool.Shared(QString::number(3125));
-  const QString b = pool.Shared(QStringLiteral("3125"));
-  EXPECT_EQ(a, QStringLiteral("3125"));
-  EXPECT_EQ(a.constData(), b.constData());
-  EXPECT_NE(pool.Shared(QStringLiteral("3126")).constData(), a.constData());
-  // A view is pooled too.
-  EXPECT_EQ(pool.Shared(QStringView(u"x3125").sliced(1)).constData(), a.constData());
+TEST(SharedText, EqualTextsShareOneStringNullAndEmptyStayApart) {
+  const TSharedText a(QString::number(3125));
+  const TSharedText b(QStringLiteral("3125"));
+  EXPECT_EQ(a.Text(), QStringLiteral("3125"));
+  EXPECT_EQ(a.Text().constData(), b.Text().constData());
+  const TSharedText c(QStringLiteral("3126"));
+  EXPECT_NE(c.Text().constData(), a.Text().constData());
+  EXPECT_EQ(c.Text(), QStringLiteral("3126"));
 
-  EXPECT_TRUE(pool.Shared(QString()).isNull());
-  EXPECT_FALSE(pool.Shared(QLatin1String("")).isNull());
-  EXPECT_TRUE(pool.Shared(QLatin1String("")).isEmpty());
-  const QString longText(TTextPool::kMaxChars + 1, u'7');
-  EXPECT_EQ(pool.Shared(longText).constData(), longText.constData()) << "not copied, not pooled";
-  EXPECT_EQ(pool.Shared(QString(longText)).constData(), longText.constData());
-  EXPECT_EQ(pool.Size(), 2);
+  EXPECT_TRUE(TSharedText().Text().isNull());
+  EXPECT_TRUE(TSharedText(QString()).Text().isNull());
+  const TSharedText empty(QLatin1String(""));
+  EXPECT_TRUE(empty.Text().isEmpty());
+  EXPECT_FALSE(empty.Text().isNull());
+  const QString longText(300, u'7');
+  EXPECT_EQ(TSharedText(longText).Text(), longText);
+
+  // Copies, moves and assignments keep the text each handle was given.
+  TSharedText copy = a;
+  TSharedText moved = std::move(copy);
+  copy = c;
+  EXPECT_EQ(moved.Text(), QStringLiteral("3125"));
+  EXPECT_EQ(copy.Text(), QStringLiteral("3126"));
+  const TSharedText& same = copy;
+  copy = same;
+  EXPECT_EQ(copy.Text(), QStringLiteral("3126"));
 }
 
-TEST(TextPool, KeepsItsOwnCopyNeverTheCallersMemory) {
-  TTextPool pool;
+TEST(SharedText, KeepsItsOwnCopyNeverTheCallersMemory) {
   // A string over someone else's buffer, and one with room to spare.
-  char16_t buffer[] = u"0:3:05";
-  const QString raw = QString::fromRawData(reinterpret_cast<const QChar*>(buffer), 6);
-  const QString first = pool.Shared(raw);
-  EXPECT_NE(first.constData(), raw.constData());
+  char16_t buffer[] = u"0:3:05 raw";
+  const QString raw = QString::fromRawData(reinterpret_cast<const QChar*>(buffer), 10);
+  const TSharedText first(raw);
+  EXPECT_NE(first.Text().constData(), raw.constData());
   buffer[3] = u'9';
-  EXPECT_EQ(first, QStringLiteral("0:3:05"));
-  EXPECT_EQ(pool.Shared(QStringLiteral("0:3:05")), QStringLiteral("0:3:05"));
-  EXPECT_EQ(pool.Shared(QStringLiteral("0:9:05")), QStringLiteral("0:9:05"));
+  EXPECT_EQ(first.Text(), QStringLiteral("0:3:05 raw"));
+  EXPECT_EQ(TSharedText(QStringLiteral("0:3:05 raw")).Text().constData(), first.Text().constData());
 
   QString roomy;
   roomy.reserve(1000);
-  roomy.append(QStringLiteral("12"));
-  EXPECT_LT(pool.Shared(roomy).capacity(), 100);
-  // Changing a string handed out detaches it; the pooled text stays.
-  QString handed = pool.Shared(QStringLiteral("12"));
-  handed[0] = u'9';
-  EXPECT_EQ(pool.Shared(QStringLiteral("12")), QStringLiteral("12"));
+  roomy.append(QStringLiteral("12 roomy"));
+  EXPECT_LT(TSharedText(roomy).Text().capacity(), 100);
+  // Changing a copy of the text detaches it; the shared text stays.
+  const TSharedText held(QStringLiteral("12 roomy"));
+  QString changed = held.Text();
+  changed[0] = u'9';
+  EXPECT_EQ(held.Text(), QStringLiteral("12 roomy"));
 }
 
-TEST(TextPool, DropsOnlyTextsNothingElseHolds) {
-  TTextPool pool;
-  std::vector<QString> held;
-  // Enough distinct texts to make the pool drop several times; every third is still held.
-  const int count = 20000;
+TEST(SharedText, DropsOnlyTextsNothingHolds) {
+  std::vector<TSharedText> held;
+  // Enough distinct texts to make the table drop several times; every third is still held.
+  const int count = 30000;
   for (int i = 0; i < count; ++i) {
-    const QString text = pool.Shared(QString::number(i));
-    if (i % 3 == 0) held.push_back(text);
+    TSharedText text(QStringLiteral("drop %1").arg(i));
+    if (i % 3 == 0) held.push_back(std::move(text));
   }
-  EXPECT_LT(pool.Size(), count) << "nothing was dropped";
+  EXPECT_LT(TSharedText::TableSize(), count) << "nothing was dropped";
   for (int i = 0; i < count; i += 3) {
-    const QString again = pool.Shared(QString::number(i));
-    EXPECT_EQ(again, QString::number(i));
-    ASSERT_EQ(again.constData(), held[i / 3].constData()) << "a held text was dropped: " << i;
+    const QString expected = QStringLiteral("drop %1").arg(i);
+    ASSERT_EQ(held[i / 3].Text(), expected);
+    ASSERT_EQ(TSharedText(expected).Text().constData(), held[i / 3].Text().constData())
+        << "a held text was dropped: " << i;
   }
-  // A dropped text comes back as a text equal to the one asked for.
-  for (int i = 1; i < count; i += 3) ASSERT_EQ(pool.Shared(QString::number(i)), QString::number(i));
+  // A dropped text comes back equal to the one asked for.
+  for (int i = 1; i < count; i += 3) {
+    const QString expected = QStringLiteral("drop %1").arg(i);
+    ASSERT_EQ(TSharedText(expected).Text(), expected);
+  }
+}
+
+TEST(SharedText, HandlesMadeCopiedAndDroppedOnSeveralThreadsKeepTheirTexts) {
+  // Few distinct texts, so threads keep meeting the same entries while the table drops others.
+  std::vector<std::thread> threads;
+  std::atomic<int> wrong{0};
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([t, &wrong] {
+      std::vector<TSharedText> mine;
+      for (int i = 0; i < 20000; ++i) {
+        const QString text = QStringLiteral("%1 s").arg((i * 7 + t) % 50);
+        TSharedText made(text);
+        if (made.Text() != text) ++wrong;
+        mine.push_back(made);
+        // Distinct texts no one keeps, so that the table drops while others hold theirs.
+        TSharedText passing(QStringLiteral("thread %1 text %2").arg(t).arg(i));
+        if (mine.size() > 64) mine.erase(mine.begin(), mine.begin() + 32);
+      }
+      for (const TSharedText& text : mine)
+        if (!text.Text().endsWith(QLatin1String(" s"))) ++wrong;
+    });
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(wrong.load(), 0);
 }
 
 TEST(TrackRecord, EqualSizesAndTimesShareATextButChangesStayWithTheirRecord) {
@@ -94,7 +132,7 @@ TEST(TrackRecord, EqualSizesAndTimesShareATextButChangesStayWithTheirRecord) {
   a->SetMp3Time(time);
   time[2] = u'6';
   EXPECT_EQ(a->Mp3Time(), QStringLiteral("0:5:55"));
-  // Empty stays empty, long stays whole.
+  // Null stays null, long stays whole.
   a->SetMp3Time(QString());
   EXPECT_TRUE(a->Mp3Time().isEmpty());
   const QString longSize = QStringLiteral("a size text far longer than any size of a file");
