@@ -32,6 +32,9 @@ TTimeThread::TTimeThread(const TMp3Cache* cache) : FSerial(++gLastSerial) {
   FEntryCount = static_cast<int>(cache->size());
   // The running total continues from the times the list already has.
   FTotal = TMp3Session::TotalTimeOf(cache);
+  // Mostly every entry is a new track: room for all at once, not grown by copies.
+  FTracks.reserve(cache->size());
+  FPaths.reserve(cache->size());
   for (int i = 0; i < FEntryCount; ++i) {
     const TMp3PlayerPtr& record = (*cache)[i];
     if (!record || !record->Mp3Time().isEmpty() ||
@@ -40,9 +43,11 @@ TTimeThread::TTimeThread(const TMp3Cache* cache) : FSerial(++gLastSerial) {
     FTracks.push_back(Track{record, i});
     FPaths.push_back(record->Mp3PathParts());
   }
-  // Most of a large list is new tracks; what push_back left over would stay for the whole scan.
-  FTracks.shrink_to_fit();
-  FPaths.shrink_to_fit();
+  // When the list had many measured tracks, the room left would stay for the whole scan.
+  if (FTracks.size() < FTracks.capacity() / 8 * 7) {
+    FTracks.shrink_to_fit();
+    FPaths.shrink_to_fit();
+  }
 }
 
 TTimeThread::~TTimeThread() {
