@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <iterator>
 #include <unordered_map>
 
 std::unique_ptr<TMp3Session> Mp3Session;
@@ -136,25 +137,51 @@ QString StoredPath(const platform::IniFile& ini, int index, std::string_view tex
 
 // ---- TMp3Session ----
 
+TMp3Session::TParts::TParts() = default;
+TMp3Session::TParts::~TParts() = default;
+
 TMp3Session::TMp3Session() = default;
 TMp3Session::~TMp3Session() = default;
 
+TMp3Session::TParts& TMp3Session::Parts() {
+  if (!FParts) FParts = std::make_unique<TParts>();
+  return *FParts;
+}
+
+void TMp3Session::SetCashMp3(std::unique_ptr<TMp3Cache> cache) {
+  if (cache || FParts) Parts().cache = std::move(cache);
+}
+
 void TMp3Session::AddToCash(const TMp3PlayerPtr& _Mp3) {
   if (!_Mp3) return;
-  if (!FCashMp3) FCashMp3 = std::make_unique<TMp3Cache>();
-  FCashMp3->push_back(_Mp3);
+  std::unique_ptr<TMp3Cache>& cache = Parts().cache;
+  if (!cache) cache = std::make_unique<TMp3Cache>();
+  cache->push_back(_Mp3);
+}
+
+void TMp3Session::TrimCache() {
+  TMp3Cache* cache = CashMp3();
+  if (!cache) return;
+  const std::size_t keep = cache->size() + cache->size() / 16;
+  if (cache->capacity() - cache->size() <= cache->size() / 8) return;
+  TMp3Cache trimmed;
+  trimmed.reserve(keep);
+  std::move(cache->begin(), cache->end(), std::back_inserter(trimmed));
+  *cache = std::move(trimmed);
 }
 
 TMp3PlayerPtr TMp3Session::GetMp3ByID(int _ID) const {
-  if (!FCashMp3) return nullptr;
-  for (const auto& mp3 : *FCashMp3)
+  const TMp3Cache* cache = CashMp3();
+  if (!cache) return nullptr;
+  for (const auto& mp3 : *cache)
     if (mp3->Mp3ID() == _ID) return mp3;
   return nullptr;
 }
 
 TMp3PlayerPtr TMp3Session::GetMp3Status() const {
-  if (!FCashMp3) return nullptr;
-  for (const auto& mp3 : *FCashMp3)
+  const TMp3Cache* cache = CashMp3();
+  if (!cache) return nullptr;
+  for (const auto& mp3 : *cache)
     if (mp3->Mp3State() == 1) return mp3;
   return nullptr;
 }
@@ -167,11 +194,11 @@ std::int64_t TMp3Session::TotalTimeOf(const TMp3Cache* cache) {
 }
 
 void TMp3Session::SetRefresh() {
-  FCashMp3.reset();
+  if (FParts) FParts->cache.reset();
 }
 
 void TMp3Session::Refresh() {
-  FCashMp3.reset();
+  if (FParts) FParts->cache.reset();
 }
 
 int TMp3Session::GetNextID(const QString& _FileName) const {
@@ -238,8 +265,9 @@ QString TMp3Session::SecToTime(std::int64_t Sec) {
 }
 
 TMp3Settings& TMp3Session::Mp3Seetings() {
-  if (!FMp3Seetings) FMp3Seetings = std::make_unique<TMp3Settings>();
-  return *FMp3Seetings;
+  std::unique_ptr<TMp3Settings>& settings = Parts().settings;
+  if (!settings) settings = std::make_unique<TMp3Settings>();
+  return *settings;
 }
 
 // ---- TMp3Player ----
@@ -247,8 +275,8 @@ TMp3Settings& TMp3Session::Mp3Seetings() {
 TMp3Player::TMp3Player(int _Mp3ID, QString _Mp3Path, QString _Mp3Name, QString _Mp3Size,
                        QString _Mp3Time, int _Mp3State, std::int64_t _Mp3TotalTime)
     : FMp3Name(std::move(_Mp3Name)),
-      FMp3Size(std::move(_Mp3Size)),
-      FMp3Time(std::move(_Mp3Time)),
+      FMp3Size(_Mp3Size),
+      FMp3Time(_Mp3Time),
       FMp3TotalTime(_Mp3TotalTime),
       FMp3ID(_Mp3ID),
       FMp3State(_Mp3State) {
@@ -259,8 +287,8 @@ TMp3Player::TMp3Player(int _Mp3ID, QString _Folder, QStringView _FileName, QStri
                        QString _Mp3Size, QString _Mp3Time, int _Mp3State,
                        std::int64_t _Mp3TotalTime)
     : FMp3Name(std::move(_Mp3Name)),
-      FMp3Size(std::move(_Mp3Size)),
-      FMp3Time(std::move(_Mp3Time)),
+      FMp3Size(_Mp3Size),
+      FMp3Time(_Mp3Time),
       FMp3TotalTime(_Mp3TotalTime),
       FMp3ID(_Mp3ID),
       FMp3State(_Mp3State) {
@@ -279,6 +307,11 @@ QString TMp3Player::Mp3Path() const {
   if (!FNameEndsPath || FMp3Name.isEmpty()) return FFolder;
   if (FFolder.isEmpty()) return FMp3Name;
   return FFolder + FMp3Name;
+}
+
+std::pair<QString, QString> TMp3Player::Mp3PathParts() const {
+  if (!FNameEndsPath) return {FFolder, QString()};
+  return {FFolder, FMp3Name};
 }
 
 QString TMp3Player::Mp3Folder() const {

@@ -12,7 +12,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
+
+#include "model/textpool.h"
 
 class TMp3Player;
 class TMp3Settings;
@@ -37,16 +40,22 @@ class TMp3Session {
   TMp3Session& operator=(const TMp3Session&) = delete;
 
   // Null until the first record is added, and again after SetRefresh/Refresh.
-  TMp3Cache* CashMp3() const { return FCashMp3.get(); }
-  void SetCashMp3(std::unique_ptr<TMp3Cache> cache) { FCashMp3 = std::move(cache); }
-  int CacheCount() const { return FCashMp3 ? static_cast<int>(FCashMp3->size()) : 0; }
+  TMp3Cache* CashMp3() const { return FParts ? FParts->cache.get() : nullptr; }
+  void SetCashMp3(std::unique_ptr<TMp3Cache> cache);
+  int CacheCount() const {
+    const TMp3Cache* cache = CashMp3();
+    return cache ? static_cast<int>(cache->size()) : 0;
+  }
 
   void AddToCash(const TMp3PlayerPtr& _Mp3);
+  // Gives back most of the room that appending one record at a time left in the cache, keeping
+  // a little for the next few adds. For the end of a command that added many.
+  void TrimCache();
   TMp3PlayerPtr GetMp3ByID(int _ID) const;
   TMp3PlayerPtr GetMp3Status() const;
   // The playing time the list already has: the running total of the last record that has a
   // time (a record read from a file carries the file's total). 0 when none has.
-  std::int64_t ListTotalTime() const { return TotalTimeOf(FCashMp3.get()); }
+  std::int64_t ListTotalTime() const { return TotalTimeOf(CashMp3()); }
   static std::int64_t TotalTimeOf(const TMp3Cache* cache);
   void SetRefresh();
   void Refresh();
@@ -70,15 +79,24 @@ class TMp3Session {
   // Created on first use; the same object afterwards.
   TMp3Settings& Mp3Seetings();
 
- protected:
-  // Made on first use; a track record never uses them and pays one pointer for each.
-  std::unique_ptr<TMp3Cache> FCashMp3;
-  std::unique_ptr<TMp3Settings> FMp3Seetings;
+ private:
+  struct TParts {
+    TParts();
+    ~TParts();
+    std::unique_ptr<TMp3Cache> cache;
+    std::unique_ptr<TMp3Settings> settings;
+  };
+  TParts& Parts();
+
+  // The cache and the settings object, made on first use. A track record never uses them: one
+  // pointer for both keeps its share small.
+  std::unique_ptr<TParts> FParts;
 };
 
 // A track. Its path is kept as folder + file name when the file name is the display name (the
 // common case), so the records of one folder can share one copy of the folder text: records
-// made from the same folder QString, or through one TMp3PathPool, do.
+// made from the same folder QString, or through one TMp3PathPool, do. Equal size and time texts
+// are one TSharedText for all records.
 class TMp3Player : public TMp3Session {
  public:
   TMp3Player() = default;
@@ -97,12 +115,16 @@ class TMp3Player : public TMp3Session {
   void SetMp3Path(const QString& v) { StorePath(v); }
   // The path through its last '/'; empty when it has none.
   QString Mp3Folder() const;
+  // Two texts whose join is Mp3Path(), without joining them: references to the record's own
+  // strings, cheap to take and safe to hand to another thread.
+  std::pair<QString, QString> Mp3PathParts() const;
   const QString& Mp3Name() const { return FMp3Name; }
   void SetMp3Name(const QString& v);
-  const QString& Mp3Size() const { return FMp3Size; }
-  void SetMp3Size(const QString& v) { FMp3Size = v; }
-  const QString& Mp3Time() const { return FMp3Time; }
-  void SetMp3Time(const QString& v) { FMp3Time = v; }
+  // Valid while the record keeps this text: setting another one may free it.
+  const QString& Mp3Size() const { return FMp3Size.Text(); }
+  void SetMp3Size(const QString& v) { FMp3Size = TSharedText(v); }
+  const QString& Mp3Time() const { return FMp3Time.Text(); }
+  void SetMp3Time(const QString& v) { FMp3Time = TSharedText(v); }
   int Mp3State() const { return FMp3State; }
   void SetMp3State(int v) { FMp3State = v; }
   // 64-bit: the running total of a large library passes 2^31 ms (under 25 days) easily.
@@ -115,8 +137,8 @@ class TMp3Player : public TMp3Session {
   // With FNameEndsPath the path's folder part, else the whole path.
   QString FFolder;
   QString FMp3Name;
-  QString FMp3Size;
-  QString FMp3Time;
+  TSharedText FMp3Size;
+  TSharedText FMp3Time;
   std::int64_t FMp3TotalTime = 0;
   int FMp3ID = 0;
   int FMp3State = 0;

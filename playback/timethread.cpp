@@ -2,7 +2,7 @@
 
 #include <QMetaObject>
 
-#include <unordered_map>
+#include <algorithm>
 
 #include "audio/mp3length.h"
 #include "platform/pathcodec.h"
@@ -32,13 +32,21 @@ TTimeThread::TTimeThread(const TMp3Cache* cache) : FSerial(++gLastSerial) {
   FEntryCount = static_cast<int>(cache->size());
   // The running total continues from the times the list already has.
   FTotal = TMp3Session::TotalTimeOf(cache);
+  // Mostly every entry is a new track: room for all at once, not grown by copies.
+  FTracks.reserve(cache->size());
+  FPaths.reserve(cache->size());
   for (int i = 0; i < FEntryCount; ++i) {
     const TMp3PlayerPtr& record = (*cache)[i];
     if (!record || !record->Mp3Time().isEmpty() ||
         !record->Mp3Name().endsWith(QLatin1String(".mp3"), Qt::CaseInsensitive))
       continue;
     FTracks.push_back(Track{record, i});
-    FPaths.push_back(platform::encodePath(record->Mp3Path()));
+    FPaths.push_back(record->Mp3PathParts());
+  }
+  // When the list had many measured tracks, the room left would stay for the whole scan.
+  if (FTracks.size() < FTracks.capacity() / 8 * 7) {
+    FTracks.shrink_to_fit();
+    FPaths.shrink_to_fit();
   }
 }
 
@@ -73,9 +81,12 @@ void TTimeThread::Execute(std::stop_token stop) {
   // The scanner's private device: the same measurement as the player's, without a sound stream;
   // one decoder for all files spares setting one up per file.
   TMp3Decoder decoder;
+  QString path;
   for (std::size_t i = 0; i < FPaths.size() && !stop.stop_requested(); ++i) {
     TTimeResult result{static_cast<int>(i), 0, MP3_OK};
-    result.error = decoder.Open(FPaths[i].constData());
+    path.resize(0);
+    path.append(FPaths[i].first).append(FPaths[i].second);
+    result.error = decoder.Open(platform::encodePath(path).constData());
     if (result.error == MP3_OK) result.ms = decoder.LengthMs();
     decoder.Close();
     batch.results.push_back(result);
@@ -85,6 +96,8 @@ void TTimeThread::Execute(std::stop_token stop) {
       flushed = now;
     }
   }
+  // The texts are shared with the records; only the references go here.
+  std::vector<std::pair<QString, QString>>().swap(FPaths);
   batch.finished = true;
   deliver(std::move(batch));
   FEnded.store(true, std::memory_order_release);
@@ -94,22 +107,43 @@ std::vector<TMp3Player*> TTimeThread::ApplyBatch(const TTimeBatch& batch, const 
   std::vector<TMp3Player*> written;
   if (batch.serial != FSerial || batch.results.empty()) return written;
   FPosition = FTracks[batch.results.back().track].index + 1;
+  struct ReleaseAtEnd {
+    TTimeThread* scanner;
+    bool finished;
+    ~ReleaseAtEnd() {
+      if (!finished) return;
+      std::vector<Track>().swap(scanner->FTracks);
+    }
+  } release{this, batch.finished};
   if (!cache) return written;
 
   // Which results still have their record in the cache: one walk over the cache per batch.
+  // Flat and sorted rather than a hash of nodes: a node per result, freed between the
+  // allocations that outlive the batch, would leave memory the process can neither use nor give
+  // back.
   std::vector<TMp3PlayerPtr> records(batch.results.size());
-  std::unordered_map<const TMp3Player*, std::size_t> resultOf;
+  std::vector<std::pair<const TMp3Player*, std::size_t>> resultOf;
+  resultOf.reserve(batch.results.size());
   for (std::size_t r = 0; r < batch.results.size(); ++r) {
     records[r] = FTracks[batch.results[r].track].record.lock();
-    if (records[r]) resultOf.emplace(records[r].get(), r);
+    if (records[r]) resultOf.emplace_back(records[r].get(), r);
   }
+  std::sort(resultOf.begin(), resultOf.end());
+  // A record measured twice (listed twice when the scan was made) takes its first result.
+  resultOf.erase(std::unique(resultOf.begin(), resultOf.end(),
+                             [](const auto& a, const auto& b) { return a.first == b.first; }),
+                 resultOf.end());
   std::vector<bool> inCache(batch.results.size(), false);
   std::size_t found = 0;
   for (const TMp3PlayerPtr& record : *cache) {
-    const auto it = resultOf.find(record.get());
-    if (it == resultOf.end() || inCache[it->second]) continue;
+    if (found == resultOf.size()) break;
+    const TMp3Player* key = record.get();
+    auto it =
+        std::lower_bound(resultOf.begin(), resultOf.end(), key,
+                         [](const auto& entry, const TMp3Player* p) { return entry.first < p; });
+    if (it == resultOf.end() || it->first != key || inCache[it->second]) continue;
     inCache[it->second] = true;
-    if (++found == resultOf.size()) break;
+    ++found;
   }
 
   for (std::size_t r = 0; r < batch.results.size(); ++r) {

@@ -6,8 +6,8 @@
 // batches, queued to the main thread a few times a second; it never waits for the main thread,
 // so the main thread may stop and join it at any time. No lock: the only shared state is the
 // stop request and the "ended" flag, both atomic.
-#include <QByteArray>
 #include <QObject>
+#include <QString>
 
 #include <atomic>
 #include <chrono>
@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "model/mp3objects.h"
@@ -49,7 +50,8 @@ class TTimeThread {
 
   // A scanner made suspended over the cache as it is now (main thread). A null cache gives one
   // with nothing to do, as start-up makes it. Tracks are the records whose display name ends in
-  // ".mp3" in any case and whose time is still empty, in cache order.
+  // ".mp3" in any case and whose time is still empty, in cache order. Cheap: it takes references
+  // to the records' path texts, and the worker joins and encodes them.
   explicit TTimeThread(const TMp3Cache* cache = nullptr);
   // Stops a running worker and waits for it (at most the file it is measuring); batches not yet
   // delivered are dropped.
@@ -70,6 +72,8 @@ class TTimeThread {
   bool HasCache() const { return FHasCache; }
   // Cache entries when the scan was made: the progress bar's maximum.
   int EntryCount() const { return FEntryCount; }
+  // Emptied once the last batch has been applied: a finished scanner that stays in TimeThread
+  // holds nothing per track.
   const std::vector<Track>& Tracks() const { return FTracks; }
 
   // Main thread: writes the lengths of a batch of this scanner into the records that are still
@@ -95,8 +99,10 @@ class TTimeThread {
   std::uint64_t FSerial;
   bool FHasCache = false;
   int FEntryCount = 0;
-  std::vector<Track> FTracks;      // main thread
-  std::vector<QByteArray> FPaths;  // the worker's: encoded paths, one per track
+  std::vector<Track> FTracks;  // main thread
+  // The worker's, one per track, released when it ends: the record's path as two texts whose
+  // join is the path (TMp3Player::Mp3PathParts).
+  std::vector<std::pair<QString, QString>> FPaths;
   std::int64_t FTotal = 0;
   bool FMeasured = false;
   int FPosition = 0;

@@ -6,14 +6,19 @@
 #include <QLabel>
 #include <QProgressBar>
 
-#include <unordered_set>
+#include <algorithm>
+#include <vector>
 
+#include "platform/freememory.h"
 #include "playback/timethread.h"
 #include "ui/mainform.h"
 #include "ui/milestones.h"
 #include "ui/tracklistmodel.h"
 
 void TMainForm::StartTimeThread() {
+  // Every add command ends here, its gathered paths freed.
+  Mp3Session->TrimCache();
+  platform::returnFreedMemory();
   auto scanner = std::make_unique<TTimeThread>(Mp3Session->CashMp3());
   TTimeThread* started = scanner.get();
   // A scan still running is superseded: it stops at its next file and its results are dropped.
@@ -38,10 +43,13 @@ void TMainForm::ShowTimes(const TTimeBatch& batch) {
     StatusPanel(1)->setText(QStringLiteral("Total Time ") +
                             TMp3Session::GetTotalTime(scanner->Total()));
     // One change notice for the rows that show the records written, wherever they are now.
-    const std::unordered_set<const TMp3Player*> changed(written.begin(), written.end());
+    // Sorted, not hashed: no allocation per record (see TTimeThread::ApplyBatch).
+    std::vector<const TMp3Player*> changed(written.begin(), written.end());
+    std::sort(changed.begin(), changed.end());
     int first = -1, last = -1;
     for (int row = 0; row < FTrackList->rowCount(); ++row) {
-      if (!changed.contains(FTrackList->Record(row).get())) continue;
+      if (!std::binary_search(changed.begin(), changed.end(), FTrackList->Record(row).get()))
+        continue;
       if (first < 0) first = row;
       last = row;
     }
@@ -49,8 +57,10 @@ void TMainForm::ShowTimes(const TTimeBatch& batch) {
   }
   ProgressBar1->setValue(scanner->Position());
   if (batch.finished) {
-    milestones::Mark("durations", static_cast<long long>(scanner->Position()));
     ProgressBar1->hide();
     lblLoading->hide();
+    // The scan's inputs are gone with its last batch.
+    platform::returnFreedMemory();
+    milestones::Mark("durations", static_cast<long long>(scanner->Position()));
   }
 }

@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <set>
 
+#include "model/pathset.h"
 #include "model/pendingevents.h"
 #include "platform/dirsearch.h"
 #include "platform/pathcodec.h"
@@ -65,7 +66,7 @@ QString TMainForm::GetFileSizeKB(const QString& path) {
 // hold 100,000 tracks, so the paths of the list are gathered once per command rather than looked
 // for in the cache file by file.
 struct TMainForm::TLoadState {
-  QSet<QString> listed;
+  TPathSet listed;
   // The folders this command's scan has walked, by device and inode.
   std::set<platform::FolderId> walked;
 };

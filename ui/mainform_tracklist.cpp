@@ -53,9 +53,10 @@ void TMainForm::EndListUpdate() {
   if (--FListUpdateDepth > 0) return;
   if (!FPendingRows.empty()) {
     FTrackList->AppendRecords(FPendingRows);
-    FPendingRows.clear();
     FNewItem = FTrackList->rowCount() - 1;
   }
+  // Not clear(): a folder scan would leave room for every row it added, for the rest of the run.
+  std::vector<TMp3PlayerPtr>().swap(FPendingRows);
   ResumeEndIfRequested();
 }
 

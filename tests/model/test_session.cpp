@@ -128,6 +128,8 @@ TEST(TrackRecord, PathAndNameRoundTripAndSettingOneKeepsTheOther) {
                                                   name, QString(), QString(), 0, 0));
     for (const auto& mp3 : made) {
       EXPECT_EQ(mp3->Mp3Path(), path) << where;
+      const auto [head, tail] = mp3->Mp3PathParts();
+      EXPECT_EQ(head + tail, path) << where;
       EXPECT_EQ(mp3->Mp3Name(), name) << where;
       EXPECT_EQ(mp3->Mp3Folder(), FolderOf(path)) << where;
 
@@ -144,6 +146,8 @@ TEST(TrackRecord, PathAndNameRoundTripAndSettingOneKeepsTheOther) {
       mp3->SetMp3Path(otherPath);
       EXPECT_EQ(mp3->Mp3Name(), name) << where;
       EXPECT_EQ(mp3->Mp3Path(), otherPath) << where;
+      const auto [otherHead, otherTail] = mp3->Mp3PathParts();
+      EXPECT_EQ(otherHead + otherTail, otherPath) << where;
     }
   }
   TMp3Player empty;
@@ -178,6 +182,29 @@ TEST(TrackRecord, RecordsOfOneFolderShareTheFolderText) {
   scanned->SetMp3Path(QStringLiteral("/scan/dir/s.mp3"));
   EXPECT_EQ(Data(scanned), folder.constData());
   EXPECT_EQ(scanned->Mp3Path(), QStringLiteral("/scan/dir/s.mp3"));
+}
+
+TEST(Session, TrimmingTheCacheKeepsItsRecordsInOrderAndGivesBackTheRoomLeft) {
+  TMp3Session session;
+  session.TrimCache();  // no cache: nothing to do
+  EXPECT_EQ(session.CashMp3(), nullptr);
+  std::vector<TMp3PlayerPtr> made;
+  for (int i = 0; i < 1025; ++i) {
+    made.push_back(Record(i));
+    session.AddToCash(made.back());
+  }
+  ASSERT_GT(session.CashMp3()->capacity() - made.size(), made.size() / 8);
+  session.TrimCache();
+  const TMp3Cache& cache = *session.CashMp3();
+  EXPECT_LE(cache.capacity(), made.size() + made.size() / 8);
+  ASSERT_EQ(cache.size(), made.size());
+  for (std::size_t i = 0; i < made.size(); ++i) ASSERT_EQ(cache[i], made[i]) << i;
+  // Room for the next few adds stays, so they do not copy the cache again.
+  const TMp3Player* first = cache.data()->get();
+  const auto* before = cache.data();
+  session.AddToCash(Record(2000));
+  EXPECT_EQ(session.CashMp3()->data(), before);
+  EXPECT_EQ(session.CashMp3()->front().get(), first);
 }
 
 TEST(Session, LongPathNameReturnsThePathUnchanged) {

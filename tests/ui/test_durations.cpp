@@ -277,6 +277,52 @@ TEST_F(Durations, ThreeTracksGetTheirTimesAndRunningTotalsAndTheListKeepsThem) {
   EXPECT_EQ(Panel1(), QStringLiteral("Total Time 0:4:15"));
 }
 
+// Equal lengths share one time text, across scans too; a finished scan keeps nothing per track.
+TEST_F(Durations, EqualTimesShareATextThatStaysWithEachRecordAndAFinishedScanHoldsNoTracks) {
+  ASSERT_TRUE(QDir().mkpath(Music(QStringLiteral("first"))));
+  ASSERT_TRUE(QDir().mkpath(Music(QStringLiteral("second"))));
+  const auto silence = [](int seconds) {
+    return mp3test::Made(
+        QStringLiteral("silence%1.mp3").arg(seconds),
+        {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+         QStringLiteral("anullsrc=r=8000:cl=mono"), QStringLiteral("-t"), QString::number(seconds),
+         QStringLiteral("-c:a"), QStringLiteral("libmp3lame"), QStringLiteral("-b:a"),
+         QStringLiteral("8k")});
+  };
+  const QString ten = silence(10), twenty = silence(20);
+  ASSERT_FALSE(ten.isEmpty());
+  ASSERT_FALSE(twenty.isEmpty());
+  ASSERT_TRUE(QFile::copy(ten, Music(QStringLiteral("first/a.mp3"))));
+  ASSERT_TRUE(QFile::copy(twenty, Music(QStringLiteral("first/b.mp3"))));
+  ASSERT_TRUE(QFile::copy(ten, Music(QStringLiteral("first/c.mp3"))));
+  ASSERT_TRUE(QFile::copy(ten, Music(QStringLiteral("second/d.mp3"))));
+  Start();
+  LoadDirectory(Music(QStringLiteral("first")));
+  ASSERT_TRUE(ScanEnds());
+  ASSERT_EQ(Rows(), 3);
+  EXPECT_TRUE(TimeThread->Tracks().empty());
+  const TMp3PlayerPtr a = form->TrackList()->Record(0), b = form->TrackList()->Record(1),
+                      c = form->TrackList()->Record(2);
+  ASSERT_EQ(a->Mp3Time(), QStringLiteral("0:0:10"));
+  ASSERT_EQ(b->Mp3Time(), QStringLiteral("0:0:20"));
+  EXPECT_EQ(a->Mp3Time().constData(), c->Mp3Time().constData());
+
+  LoadDirectory(Music(QStringLiteral("second")));
+  ASSERT_TRUE(ScanEnds());
+  ASSERT_EQ(Rows(), 4);
+  const TMp3PlayerPtr d = form->TrackList()->Record(3);
+  EXPECT_EQ(d->Mp3Time(), QStringLiteral("0:0:10"));
+  EXPECT_EQ(d->Mp3Time().constData(), a->Mp3Time().constData());
+  EXPECT_EQ(d->Mp3Size().constData(), a->Mp3Size().constData()) << "equal sizes share too";
+  EXPECT_TRUE(TimeThread->Tracks().empty());
+
+  // Each record's text is its own to change.
+  c->SetMp3Time(QStringLiteral("0:0:11"));
+  EXPECT_EQ(a->Mp3Time(), QStringLiteral("0:0:10"));
+  EXPECT_EQ(d->Mp3Time(), QStringLiteral("0:0:10"));
+  EXPECT_EQ(form->TrackList()->CellText(0, TTrackListModel::colTime), QStringLiteral("0:0:10"));
+}
+
 TEST_F(Durations, OnlyMp3NamesWithoutATimeAreMeasuredAndCounted) {
   const QString cbr = mp3test::File("cbr");
   const QString vbr = mp3test::File("vbr_xing");
