@@ -331,6 +331,9 @@ def main():
             report("Start with 100,000 stored tracks (ms)", median_ms(starts), "ms")
             report("Exit, list unchanged (ms)", median_ms(exits), "ms")
             report("RSS with the stored list (MiB)", statistics.median(rss) / 1024, "MiB")
+            if "empty" in locals():
+                report("RSS per track, stored list read at start (B)",
+                       (statistics.median(rss) - empty) * 1024 / tracks, "B")
         if "cpu" not in skip:
             play = os.path.join(sources, "play320.mp3")
             folder = os.path.join(opts.work, "playing")

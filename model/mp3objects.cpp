@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QSet>
 
+#include "model/pathset.h"
 #include "model/pendingevents.h"
 #include "platform/inifile.h"
 #include "platform/pathcodec.h"
@@ -227,20 +228,28 @@ bool TMp3Session::GetMp3ByName(const QString& IniFile, const QString& CmpStr) co
   return StoredPaths(IniFile)->contains(CmpStr);
 }
 
-std::shared_ptr<const QSet<QString>> TMp3Session::StoredPaths(const QString& IniFile) const {
-  // Every add operation asks about each candidate file, so the stored paths are indexed once
-  // per file state rather than walked for every question.
-  struct PathIndex {
-    std::shared_ptr<const platform::IniDocument> snapshot;
-    std::shared_ptr<const QSet<QString>> paths;
-  };
-  static QHash<QString, PathIndex> indexes;
+namespace {
 
+// Every add operation asks about each candidate file, so the stored paths are indexed once per
+// file state rather than walked for every question; the index lives for the command.
+struct PathIndex {
+  std::shared_ptr<const platform::IniDocument> snapshot;
+  std::shared_ptr<const TPathSet> paths;
+};
+
+QHash<QString, PathIndex>& PathIndexes() {
+  static QHash<QString, PathIndex> indexes;
+  return indexes;
+}
+
+}  // namespace
+
+std::shared_ptr<const TPathSet> TMp3Session::StoredPaths(const QString& IniFile) const {
   const platform::IniFile ini(IniFile);
   auto snapshot = ini.snapshot();
-  PathIndex& index = indexes[IniFile];
+  PathIndex& index = PathIndexes()[IniFile];
   if (index.snapshot != snapshot || !snapshot || !index.paths) {
-    auto paths = std::make_shared<QSet<QString>>();
+    auto paths = std::make_shared<TPathSet>();
     const int count = TrackCount(ini);
     paths->reserve(count);
     std::string_view text;
@@ -252,6 +261,10 @@ std::shared_ptr<const QSet<QString>> TMp3Session::StoredPaths(const QString& Ini
     index.snapshot = std::move(snapshot);
   }
   return index.paths;
+}
+
+void TMp3Session::ForgetStoredPaths() {
+  PathIndexes().clear();
 }
 
 QString TMp3Session::SecToTime(std::int64_t Sec) {

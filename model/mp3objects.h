@@ -18,6 +18,7 @@
 #include "model/textpool.h"
 
 class TMp3Player;
+class TPathSet;
 class TMp3Settings;
 namespace platform {
 class IniFile;
@@ -67,7 +68,10 @@ class TMp3Session {
   bool GetMp3ByName(const QString& IniFile, const QString& CmpStr) const;
   // The paths GetMp3ByName knows in the file as it is now; the set stays as it is when the file
   // changes later.
-  std::shared_ptr<const QSet<QString>> StoredPaths(const QString& IniFile) const;
+  std::shared_ptr<const TPathSet> StoredPaths(const QString& IniFile) const;
+  // Lets the indexes of StoredPaths go: a 100,000-track list's index is some 20 MB, wanted only
+  // while a command adds tracks.
+  static void ForgetStoredPaths();
 
   // There are no short names on this platform: the path comes back unchanged.
   static QString GetLongPathName(const QString& ShortName) { return ShortName; }

@@ -85,7 +85,9 @@ class TMainForm::TLoadScope {
     form->FLoad = std::move(state);
   }
   ~TLoadScope() {
-    if (own_) form_->FLoad.reset();
+    if (!own_) return;
+    form_->FLoad.reset();
+    TMp3Session::ForgetStoredPaths();
   }
   TLoadScope(const TLoadScope&) = delete;
   TLoadScope& operator=(const TLoadScope&) = delete;
@@ -96,11 +98,7 @@ class TMainForm::TLoadScope {
 };
 
 bool TMainForm::Claim(const QString& path) {
-  if (!FLoad) return true;
-  // One look-up: the set grows exactly when the path is new.
-  const qsizetype before = FLoad->listed.size();
-  FLoad->listed.insert(path);
-  return FLoad->listed.size() != before;
+  return !FLoad || FLoad->listed.insert(path);
 }
 
 void TMainForm::AddScannedRecord(const TMp3PlayerPtr& record) {
@@ -128,7 +126,7 @@ void TMainForm::ScanFolder(const QString& dir) {
     TPendingEvents pending;
     // The saved list is looked at once per folder rather than once per file; a save made by a
     // command run from the events processed below is seen from the next folder on.
-    std::shared_ptr<const QSet<QString>> stored;
+    std::shared_ptr<const TPathSet> stored;
     // One folder string for all tracks of the folder: their records share it.
     const QString folder = dir.endsWith(QLatin1Char('/')) ? dir : dir + QLatin1Char('/');
     for (const platform::DirEntry& entry : entries) {

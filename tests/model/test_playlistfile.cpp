@@ -295,6 +295,9 @@ TEST_F(PlayListFile, DuplicateTestIsExactAndFollowsTheFileAsLastSaved) {
   WriteText(Path("list.DAT"), "[PlayList]\nCount=1\n[0PlayList]\nFileName=/m/Third.mp3\n");
   EXPECT_TRUE(s.GetMp3ByName(Path("list.DAT"), QStringLiteral("/m/Third.mp3")));
   EXPECT_FALSE(s.GetMp3ByName(Path("list.DAT"), QStringLiteral("/m/Song.mp3")));
+  // An index let go after a command is built again from the file.
+  TMp3Session::ForgetStoredPaths();
+  EXPECT_TRUE(s.GetMp3ByName(Path("list.DAT"), QStringLiteral("/m/Third.mp3")));
   EXPECT_EQ(s.GetNextID(Path("list.DAT")), 1);
   EXPECT_EQ(s.GetNextID(Path("missing.DAT")), 0);
 }
