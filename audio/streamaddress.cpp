@@ -1,22 +1,11 @@
 #include "audio/streamaddress.h"
 
+#include "audio/asciitext.h"
 #include "audio/bass.h"
 
 namespace netstream {
 
 namespace {
-
-char Lower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
-  if (s.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (Lower(s[i]) != prefix[i]) return false;
-  }
-  return true;
-}
 
 bool IsAlpha(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
