@@ -252,6 +252,9 @@ def main():
     tracks = ARTISTS * ALBUMS * TRACKS
     display = Display()
     results = []
+    # Set by the load run and the empty program's run, when they take place.
+    loaded_rss = None
+    empty = None
 
     def report(name, figure, unit, reference_name=None, reference=None):
         line = "%-44s %10.1f %s" % (name, figure, unit)
@@ -306,7 +309,7 @@ def main():
             for shape in loads:
                 report("Load Directory, %s (ms)" % shape, median_ms(loads[shape]), "ms",
                        "stat walk", median_ms(walks[shape]))
-        if "memory" not in skip and "loaded_rss" in locals():
+        if "memory" not in skip and loaded_rss is not None:
             empties = []
             for _ in range(opts.runs):
                 velmo = Velmo(binary, display.name, fresh_data("empty"))
@@ -331,7 +334,7 @@ def main():
             report("Start with 100,000 stored tracks (ms)", median_ms(starts), "ms")
             report("Exit, list unchanged (ms)", median_ms(exits), "ms")
             report("RSS with the stored list (MiB)", statistics.median(rss) / 1024, "MiB")
-            if "empty" in locals():
+            if empty is not None:
                 report("RSS per track, stored list read at start (B)",
                        (statistics.median(rss) - empty) * 1024 / tracks, "B")
         if "cpu" not in skip:

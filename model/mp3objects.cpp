@@ -3,7 +3,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QSet>
 
 #include "model/pathset.h"
 #include "model/pendingevents.h"

@@ -5,7 +5,6 @@
 // Threading: everything here belongs to the main thread. Background workers never touch a
 // record; they get plain copies of paths and hand plain values back to the main thread.
 #include <QHash>
-#include <QSet>
 #include <QString>
 #include <QStringView>
 
