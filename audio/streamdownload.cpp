@@ -253,6 +253,7 @@ TStreamDownload::~TStreamDownload() {
 }
 
 void TStreamDownload::Start() {
+  std::lock_guard join(joinMutex_);
   if (thread_.joinable() || abort_) return;
   if (!multi_) return Finish(TDownloadState::kFailed, BASS_ERROR_UNKNOWN);
   thread_ = std::thread([this] { Run(); });
@@ -265,7 +266,11 @@ void TStreamDownload::Stop() {
     changed_.notify_all();
   }
   if (multi_) curl_multi_wakeup(static_cast<CURLM*>(multi_));
-  if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+  {
+    // Several threads may stop one download (a free racing an open's own clean-up).
+    std::lock_guard join(joinMutex_);
+    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+  }
   std::lock_guard lock(mutex_);
   if (state_ == TDownloadState::kOpening || state_ == TDownloadState::kStreaming) {
     state_ = TDownloadState::kEnded;
@@ -276,6 +281,11 @@ void TStreamDownload::Stop() {
 TDownloadState TStreamDownload::State() const {
   std::lock_guard lock(mutex_);
   return state_;
+}
+
+bool TStreamDownload::Opened() const {
+  std::lock_guard lock(mutex_);
+  return received_ > 0;
 }
 
 int TStreamDownload::Error() const {

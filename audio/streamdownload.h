@@ -74,7 +74,8 @@ class TStreamDownload {
 
   // Starts the download thread; returns at once.
   void Start();
-  // Abandons the download at once; no callback runs after it returns.
+  // Abandons the download at once; no callback runs after it returns. Any thread may call it,
+  // more than one at a time.
   void Stop();
 
   TDownloadState State() const;
@@ -82,6 +83,8 @@ class TStreamDownload {
   int Error() const;
   // Waits until the open succeeded or failed, or `limit` passed, or Stop; returns the state.
   TDownloadState WaitOpened(std::chrono::milliseconds limit) const;
+  // Whether audio ever arrived: a stream that ended after that was opened.
+  bool Opened() const;
 
   // Consumer side: takes up to `max` buffered audio bytes without waiting.
   std::size_t Read(std::uint8_t* dst, std::size_t max);
@@ -116,6 +119,7 @@ class TStreamDownload {
   const Callbacks callbacks_;
 
   void* multi_ = nullptr;  // CURLM*, made before the thread starts so Stop can wake it
+  std::mutex joinMutex_;   // guards thread_; taken before mutex_, never inside it
   std::thread thread_;
   std::atomic<bool> abort_{false};
   std::atomic<bool> pausedForRoom_{false};
