@@ -52,6 +52,8 @@ enum : int {
   BASS_ERROR_UNKNOWN = -1,
 };
 
+// Callbacks run on a stream's download thread. They may read from the library (tags, file
+// positions) but must not free or stop streams, nor wait for a thread that is waiting for them.
 using DOWNLOADPROC = void(const void* buffer, DWORD length, void* user);
 using SYNCPROC = void(HSYNC handle, DWORD channel, DWORD data, void* user);
 

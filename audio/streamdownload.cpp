@@ -40,6 +40,8 @@ int ErrorFromCurl(CURLcode code) {
     // Addresses are checked before curl sees them, so this is an answer curl cannot read as
     // HTTP (an HTTP/0.9 body).
     case CURLE_UNSUPPORTED_PROTOCOL:
+    // What curl reports for a header line longer than it accepts.
+    case CURLE_OUT_OF_MEMORY:
     case CURLE_WEIRD_SERVER_REPLY:
     case CURLE_BAD_CONTENT_ENCODING:
       return BASS_ERROR_FORMAT;

@@ -171,6 +171,7 @@ TEST_F(StreamDownload, FailedOpensReportTheirError) {
       {server_.Url("/icy401"), BASS_ERROR_HTTP},
       {server_.Url("/garbage"), BASS_ERROR_FORMAT},
       {server_.Url("/hugeheaders"), BASS_ERROR_FORMAT},
+      {server_.Url("/hugeline"), BASS_ERROR_FORMAT},
       {refused, BASS_ERROR_CONNECT},
       {"", BASS_ERROR_ADDRESS},
       {"ftp://127.0.0.1/x.mp3", BASS_ERROR_ADDRESS},
@@ -184,10 +185,6 @@ TEST_F(StreamDownload, FailedOpensReportTheirError) {
     EXPECT_EQ(download->Error(), c.error);
     EXPECT_LT(Clock::now() - started, 3000ms);
   }
-  // curl itself refuses a header line this long; any error will do, as long as it fails.
-  auto download = Open(server_.Url("/hugeline"));
-  EXPECT_EQ(download->WaitOpened(5000ms), TDownloadState::kFailed);
-  EXPECT_NE(download->Error(), BASS_OK);
 }
 
 TEST_F(StreamDownload, RedirectsAreFollowedWithinTheLimit) {
