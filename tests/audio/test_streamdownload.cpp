@@ -1,5 +1,7 @@
 #include "audio/streamdownload.h"
 
+#include <fcntl.h>
+
 #include <chrono>
 #include <cstdint>
 #include <mutex>
@@ -81,6 +83,39 @@ std::string Drain(TStreamDownload& download, std::chrono::milliseconds limit = 5
   }
   return bytes;
 }
+
+// A port whose connection queue is full, so a new connection is never completed: the kernel
+// drops the connection requests while nobody accepts.
+class FullListener {
+ public:
+  FullListener() {
+    listen_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    ::listen(listen_, 0);
+    socklen_t len = sizeof addr;
+    ::getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len);
+    port_ = ntohs(addr.sin_port);
+    for (int i = 0; i < 4; ++i) {
+      const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+      ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+      fillers_.push_back(fd);
+    }
+    std::this_thread::sleep_for(100ms);
+  }
+  ~FullListener() {
+    for (int fd : fillers_) ::close(fd);
+    ::close(listen_);
+  }
+  std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
+
+ private:
+  int listen_ = -1;
+  int port_ = 0;
+  std::vector<int> fillers_;
+};
 
 class StreamDownload : public ::testing::Test {
  protected:
@@ -284,6 +319,18 @@ TEST_F(StreamDownload, SilentServersTimeOut) {
   }
 }
 
+TEST_F(StreamDownload, AConnectionNeverMadeTimesOut) {
+  FullListener full;
+  TDownloadLimits limits = FastLimits();
+  limits.connectTimeout = 500ms;
+  limits.stallTimeout = 5000ms;
+  const auto started = Clock::now();
+  auto download = Open(full.Url(), false, limits);
+  EXPECT_EQ(download->WaitOpened(5000ms), TDownloadState::kFailed);
+  EXPECT_EQ(download->Error(), BASS_ERROR_TIMEOUT);
+  EXPECT_LT(Clock::now() - started, 2000ms);
+}
+
 TEST_F(StreamDownload, StopAbandonsAtOnce) {
   server_.Route("/silent", [](THttpTestServer::Connection& c) { c.Hold(); });
   server_.Route("/endless", [](THttpTestServer::Connection& c) {
@@ -292,10 +339,12 @@ TEST_F(StreamDownload, StopAbandonsAtOnce) {
     for (auto deadline = Clock::now() + 20s; Clock::now() < deadline && c.Send(piece);)
       std::this_thread::sleep_for(5ms);
   });
+  FullListener full;
   TDownloadLimits slow;  // the real ten-second limits
-  for (const char* path : {"/silent", "/endless"}) {
-    SCOPED_TRACE(path);
-    auto download = Open(server_.Url(path), false, slow);
+  // Still connecting, connected with no answer, streaming.
+  for (const std::string& address : {full.Url(), server_.Url("/silent"), server_.Url("/endless")}) {
+    SCOPED_TRACE(address);
+    auto download = Open(address, false, slow);
     std::this_thread::sleep_for(300ms);
     const auto started = Clock::now();
     download->Stop();
