@@ -156,7 +156,7 @@ TEST_F(BassStream, OpensFollowPlayListsOnlyWhenConfigured) {
   EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_CONNECT);
 }
 
-// The player waits for the buffer with the design's loop: leave when END fails or more than
+// The player waits for the buffer with this loop: leave when END fails or more than
 // 75 % is filled. A short stream that ends below that must still let it go.
 TEST_F(BassStream, TheBufferingWaitEndsWhenTheDownloadDoes) {
   const std::string body(10 * 1000, 'a');
