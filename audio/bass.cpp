@@ -1,16 +1,23 @@
 // Threading: any thread may call in. All library-wide state (initialisation, device, output
 // volume, configuration and the stream table) lives in one Library object and is only touched
 // with its mutex held. The last error is thread_local, so a call on one thread never changes
-// the code another thread is about to read. The library starts no threads of its own yet;
-// stream threads will own their own buffers and must run user callbacks without the mutex held,
-// so a callback may call back into the library.
+// the code another thread is about to read. Each stream's download runs on a thread of its own
+// (streamdownload.h) and calls the program's callbacks there without any lock held, so a
+// callback may call back into the library. Downloads are stopped, which joins their threads,
+// only after the Library mutex is released. BASS_StreamCreateURL waits on its caller's thread
+// until the stream opens or fails; BASS_Free from another thread ends that wait at once.
 #include "audio/bass.h"
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "audio/streamaddress.h"
+#include "audio/streamdownload.h"
 
 namespace {
 
@@ -23,11 +30,25 @@ constexpr DWORD kMinFreq = 8000;
 constexpr DWORD kMaxFreq = 192000;
 constexpr DWORD kMaxNetPlaylist = 2;
 
-// Per-stream state. Decoding, download and output join it with the network stream work; the
-// table exists now so Free, Stop and handle checks already go through it.
+// The metadata syncs set on a stream. The download thread reads them, any thread adds to them.
+struct SyncSlot {
+  struct Sync {
+    HSYNC handle;
+    SYNCPROC* proc;
+    void* user;
+  };
+  std::mutex mutex;
+  std::vector<Sync> syncs;
+};
+
+// Per-stream state. Decoding and output join the download here.
 struct Stream {
   bool playing = false;
+  std::shared_ptr<netstream::TStreamDownload> download;
+  std::shared_ptr<SyncSlot> syncs = std::make_shared<SyncSlot>();
 };
+
+using StreamTable = std::map<HSTREAM, std::unique_ptr<Stream>>;
 
 struct Library {
   std::mutex mutex;
@@ -40,7 +61,9 @@ struct Library {
   float volume = 1.0f;
   // Library-wide settings, independent of the device, so they also outlive Free.
   DWORD netPlaylist = 0;
-  std::map<HSTREAM, std::unique_ptr<Stream>> streams;
+  StreamTable streams;
+  HSTREAM lastHandle = 0;
+  HSYNC lastSync = 0;
 
   Stream* find(DWORD handle) {
     auto it = streams.find(handle);
@@ -54,6 +77,24 @@ Library& library() {
 }
 
 thread_local int lastError = BASS_OK;
+// BASS_ChannelGetTags hands out a pointer; each thread's stays valid until its next call.
+thread_local std::string tagsText;
+
+// Handles are never 0 and are not reused soon, so a stale handle is refused.
+template <typename T>
+T nextHandle(T* last) {
+  if (++*last == 0) ++*last;
+  return *last;
+}
+
+// Stops the downloads of streams taken out of the table; call without the library mutex, as
+// stopping joins threads whose callbacks may call into the library.
+void stopDownloads(StreamTable& streams) {
+  for (auto& [handle, stream] : streams) {
+    if (stream->download) stream->download->Stop();
+  }
+  streams.clear();
+}
 
 template <typename T>
 T fail(int code, T result) {
@@ -126,21 +167,33 @@ DWORD BASS_GetConfig(DWORD option) {
 
 BOOL BASS_Free() {
   Library& lib = library();
-  std::lock_guard lock(lib.mutex);
-  if (!lib.initialised) return fail(BASS_ERROR_NOT_INIT, BASS_FALSE);
-  lib.streams.clear();
-  lib.initialised = false;
-  lib.device = 0;
-  lib.freq = 0;
-  lib.window = nullptr;
+  StreamTable freed;
+  {
+    std::lock_guard lock(lib.mutex);
+    if (!lib.initialised) return fail(BASS_ERROR_NOT_INIT, BASS_FALSE);
+    freed.swap(lib.streams);
+    lib.initialised = false;
+    lib.device = 0;
+    lib.freq = 0;
+    lib.window = nullptr;
+  }
+  stopDownloads(freed);
   return succeed(BASS_TRUE);
 }
 
 BOOL BASS_Stop() {
   Library& lib = library();
-  std::lock_guard lock(lib.mutex);
-  if (!lib.initialised) return fail(BASS_ERROR_NOT_INIT, BASS_FALSE);
-  for (auto& [handle, stream] : lib.streams) stream->playing = false;
+  std::vector<std::shared_ptr<netstream::TStreamDownload>> downloads;
+  {
+    std::lock_guard lock(lib.mutex);
+    if (!lib.initialised) return fail(BASS_ERROR_NOT_INIT, BASS_FALSE);
+    for (auto& [handle, stream] : lib.streams) {
+      stream->playing = false;
+      if (stream->download) downloads.push_back(stream->download);
+    }
+  }
+  // The player's Stop ends the stream: no station is left connected in the background.
+  for (auto& download : downloads) download->Stop();
   return succeed(BASS_TRUE);
 }
 
@@ -167,54 +220,121 @@ int BASS_ErrorGetCode() {
 
 BOOL BASS_StreamFree(HSTREAM handle) {
   Library& lib = library();
-  std::lock_guard lock(lib.mutex);
-  if (int e = checkHandle(lib, handle)) return fail(e, BASS_FALSE);
-  lib.streams.erase(handle);
+  StreamTable freed;
+  {
+    std::lock_guard lock(lib.mutex);
+    if (int e = checkHandle(lib, handle)) return fail(e, BASS_FALSE);
+    auto it = lib.streams.find(handle);
+    freed.insert(lib.streams.extract(it));
+  }
+  stopDownloads(freed);
   return succeed(BASS_TRUE);
 }
 
 HSTREAM BASS_StreamCreateURL(const char* url, DWORD offset, DWORD flags, DOWNLOADPROC* proc,
                              void* user) {
-  (void)offset;
-  (void)flags;
-  (void)proc;
-  (void)user;
+  (void)offset;  // the player always starts at 0; a live stream has no other place to start
   Library& lib = library();
-  std::lock_guard lock(lib.mutex);
-  if (!lib.initialised) return fail(BASS_ERROR_NOT_INIT, HSTREAM{0});
-  if (!url) return fail(BASS_ERROR_ILLPARAM, HSTREAM{0});
-  if (int e = netstream::CheckStreamAddress(url)) return fail(e, HSTREAM{0});
-  // Network streams are not part of this build yet; say so instead of handing out a handle
-  // that would never play.
-  return fail(BASS_ERROR_NOT_AVAILABLE, HSTREAM{0});
+  HSTREAM handle = 0;
+  std::shared_ptr<netstream::TStreamDownload> download;
+  {
+    std::lock_guard lock(lib.mutex);
+    if (!lib.initialised) return fail(BASS_ERROR_NOT_INIT, HSTREAM{0});
+    if (!url) return fail(BASS_ERROR_ILLPARAM, HSTREAM{0});
+    if (int e = netstream::CheckStreamAddress(url)) return fail(e, HSTREAM{0});
+
+    auto stream = std::make_unique<Stream>();
+    handle = nextHandle(&lib.lastHandle);
+    netstream::TStreamDownload::Callbacks callbacks;
+    callbacks.meta = [syncs = stream->syncs, handle](const std::string&) {
+      std::vector<SyncSlot::Sync> calls;
+      {
+        std::lock_guard lock(syncs->mutex);
+        calls = syncs->syncs;
+      }
+      for (const SyncSlot::Sync& sync : calls) sync.proc(sync.handle, handle, 0, sync.user);
+    };
+    if ((flags & BASS_STREAM_STATUS) && proc) {
+      callbacks.status = [proc, user](const std::string& text) { proc(text.c_str(), 0, user); };
+    }
+    download = std::make_shared<netstream::TStreamDownload>(
+        url, lib.netPlaylist != 0, netstream::TDownloadLimits{}, std::move(callbacks));
+    stream->download = download;
+    lib.streams.emplace(handle, std::move(stream));
+    download->Start();
+  }
+
+  // The download's own time-outs end every open; the limit only guards against a fault.
+  const netstream::TDownloadState state = download->WaitOpened(std::chrono::minutes(5));
+  StreamTable failed;
+  int error = BASS_OK;
+  {
+    std::lock_guard lock(lib.mutex);
+    if (state == netstream::TDownloadState::kFailed) {
+      error = download->Error();
+    } else if (!lib.initialised || !lib.find(handle) || !download->Opened()) {
+      // Freed or stopped from another thread while opening. A short answer may already have
+      // ended, opened, by now.
+      error = BASS_ERROR_HANDLE;
+    }
+    if (error != BASS_OK) {
+      auto it = lib.streams.find(handle);
+      if (it != lib.streams.end()) failed.insert(lib.streams.extract(it));
+    }
+  }
+  if (error != BASS_OK) {
+    stopDownloads(failed);
+    download->Stop();
+    return fail(error, HSTREAM{0});
+  }
+  return succeed(handle);
 }
 
 QWORD BASS_StreamGetFilePosition(HSTREAM handle, DWORD mode) {
-  (void)mode;
   Library& lib = library();
   std::lock_guard lock(lib.mutex);
   if (int e = checkHandle(lib, handle)) return fail(e, static_cast<QWORD>(-1));
-  // A live stream can only come from BASS_StreamCreateURL, which is not available yet.
-  return fail(BASS_ERROR_NOT_AVAILABLE, static_cast<QWORD>(-1));
+  const netstream::TStreamDownload& download = *lib.find(handle)->download;
+  const netstream::TFilePositions at = download.Positions();
+  switch (mode) {
+    case BASS_FILEPOS_CURRENT:
+      return succeed(static_cast<QWORD>(at.current));
+    case BASS_FILEPOS_DOWNLOAD:
+      return succeed(static_cast<QWORD>(at.download));
+    case BASS_FILEPOS_END:
+      // Once the download is over the buffer can fill no further; failing here ends a wait
+      // for the buffer to fill, which would otherwise never end.
+      if (download.State() != netstream::TDownloadState::kStreaming)
+        return fail(BASS_ERROR_NOT_AVAILABLE, static_cast<QWORD>(-1));
+      return succeed(static_cast<QWORD>(at.end));
+    default:
+      return fail(BASS_ERROR_ILLPARAM, static_cast<QWORD>(-1));
+  }
 }
 
 const char* BASS_ChannelGetTags(DWORD handle, DWORD tags) {
-  (void)tags;
   Library& lib = library();
   std::lock_guard lock(lib.mutex);
   if (int e = checkHandle(lib, handle)) return fail(e, static_cast<const char*>(nullptr));
-  return fail(BASS_ERROR_NOT_AVAILABLE, static_cast<const char*>(nullptr));
+  if (tags != BASS_TAG_META)
+    return fail(BASS_ERROR_NOT_AVAILABLE, static_cast<const char*>(nullptr));
+  std::string meta = lib.find(handle)->download->Meta();
+  if (meta.empty()) return fail(BASS_ERROR_NOT_AVAILABLE, static_cast<const char*>(nullptr));
+  tagsText = std::move(meta);
+  return succeed(tagsText.c_str());
 }
 
 HSYNC BASS_ChannelSetSync(DWORD handle, DWORD type, QWORD param, SYNCPROC* proc, void* user) {
-  (void)type;
-  (void)param;
-  (void)proc;
-  (void)user;
+  (void)param;  // a metadata sync takes no parameter
   Library& lib = library();
   std::lock_guard lock(lib.mutex);
   if (int e = checkHandle(lib, handle)) return fail(e, HSYNC{0});
-  return fail(BASS_ERROR_NOT_AVAILABLE, HSYNC{0});
+  if (type != BASS_SYNC_META || !proc) return fail(BASS_ERROR_ILLPARAM, HSYNC{0});
+  const HSYNC sync = nextHandle(&lib.lastSync);
+  SyncSlot& slot = *lib.find(handle)->syncs;
+  std::lock_guard slotLock(slot.mutex);
+  slot.syncs.push_back({sync, proc, user});
+  return succeed(sync);
 }
 
 BOOL BASS_ChannelPlay(DWORD handle, BOOL restart) {
@@ -222,6 +342,7 @@ BOOL BASS_ChannelPlay(DWORD handle, BOOL restart) {
   Library& lib = library();
   std::lock_guard lock(lib.mutex);
   if (int e = checkHandle(lib, handle)) return fail(e, BASS_FALSE);
+  // Decoding and sound output of streams are not part of this build yet.
   return fail(BASS_ERROR_NOT_AVAILABLE, BASS_FALSE);
 }
 

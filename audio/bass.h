@@ -52,6 +52,8 @@ enum : int {
   BASS_ERROR_UNKNOWN = -1,
 };
 
+// Callbacks run on a stream's download thread. They may read from the library (tags, file
+// positions) but must not free or stop streams, nor wait for a thread that is waiting for them.
 using DOWNLOADPROC = void(const void* buffer, DWORD length, void* user);
 using SYNCPROC = void(HSYNC handle, DWORD channel, DWORD data, void* user);
 
@@ -68,10 +70,19 @@ float BASS_GetVolume();
 int BASS_ErrorGetCode();
 
 BOOL BASS_StreamFree(HSTREAM handle);
+// Returns once the stream's first audio has arrived or the open has failed (time-outs bound
+// both), so call it off any thread that must stay responsive; BASS_Free from another thread
+// abandons the open at once. `proc` receives each answer's status line as a zero-terminated
+// text with length 0 when flags hold BASS_STREAM_STATUS.
 HSTREAM BASS_StreamCreateURL(const char* url, DWORD offset, DWORD flags, DOWNLOADPROC* proc,
                              void* user);
+// Byte counts of the download buffer: CURRENT read by the player, DOWNLOAD received, END the
+// buffer's size. END fails once the download is over, since the buffer can fill no further.
 QWORD BASS_StreamGetFilePosition(HSTREAM handle, DWORD mode);
+// The last metadata block's text, or null before the first. The pointer stays valid until the
+// same thread calls again.
 const char* BASS_ChannelGetTags(DWORD handle, DWORD tags);
+// BASS_SYNC_META: `proc` runs on the stream's download thread for every new metadata block.
 HSYNC BASS_ChannelSetSync(DWORD handle, DWORD type, QWORD param, SYNCPROC* proc, void* user);
 BOOL BASS_ChannelPlay(DWORD handle, BOOL restart);
 }
