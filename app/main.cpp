@@ -48,6 +48,7 @@ int main(int argc, char** argv) {
     FormProgress->setObjectName(QStringLiteral("FormProgress"));
     milestones::MarkAfterNextPaint(MainForm.lvMain->viewport(), "shown",
                                    [&] { return MainForm.TrackList()->rowCount(); });
+    milestones::WatchEventLoop(&MainForm, 20);
     MainForm.show();
     result = QApplication::exec();
   }

@@ -106,4 +106,34 @@ QString decodeText(std::string_view bytes) {
   return decodeAnsi(bytes, ansiCodePage());
 }
 
+QStringList decodeLines(std::string_view bytes) {
+  QString text;
+  const auto starts = [&](std::string_view mark) { return bytes.starts_with(mark); };
+  if (starts("\xEF\xBB\xBF")) {
+    text = decodeUtf8(bytes.substr(3));
+  } else if (starts("\xFF\xFE") || starts("\xFE\xFF")) {
+    const bool little = bytes[0] == '\xFF';
+    bytes.remove_prefix(2);
+    text.resize(static_cast<qsizetype>(bytes.size() / 2));  // an odd last byte is dropped
+    for (qsizetype i = 0; i < text.size(); ++i) {
+      const auto lo = static_cast<unsigned char>(bytes[2 * i + (little ? 0 : 1)]);
+      const auto hi = static_cast<unsigned char>(bytes[2 * i + (little ? 1 : 0)]);
+      text[i] = QChar(static_cast<char16_t>(hi << 8 | lo));
+    }
+  } else {
+    text = decodeText(bytes);
+  }
+  QStringList lines;
+  qsizetype start = 0;
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    const QChar c = text[i];
+    if (c != u'\r' && c != u'\n') continue;
+    lines << text.mid(start, i - start);
+    if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') ++i;
+    start = i + 1;
+  }
+  if (start < text.size()) lines << text.mid(start);
+  return lines;
+}
+
 }  // namespace platform

@@ -3,6 +3,7 @@
 // UTF-8; anything else as Windows-1251 while the interface language is Bulgarian, otherwise as
 // Windows-1252. Everything we write is UTF-8.
 #include <QString>
+#include <QStringList>
 
 #include <string_view>
 
@@ -45,5 +46,8 @@ QString decodeUtf8(std::string_view bytes);
 QString decodeAnsi(std::string_view bytes, AnsiCodePage page);
 // UTF-8 when valid, otherwise the current 8-bit code page.
 QString decodeText(std::string_view bytes);
+// A text file's lines: the encoding by its byte order mark (UTF-8, UTF-16 LE or BE), decodeText
+// without one. CR LF, LF and CR each end a line; a break at the very end adds no empty line.
+QStringList decodeLines(std::string_view bytes);
 
 }  // namespace platform

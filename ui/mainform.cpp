@@ -1,4 +1,5 @@
 #include "ui/mainform.h"
+#include "playback/streamopener.h"
 
 #include <QApplication>
 #include <QCloseEvent>

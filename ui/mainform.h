@@ -4,7 +4,7 @@
 // menus, keys, enabling rule, page tracking), mainform_session.cpp (start-up, saving, shutdown),
 // mainform_tracklist.cpp (the main list), mainform_loading.cpp and mainform_listedit.cpp (filling
 // and editing it), mainform_playback.cpp and mainform_navigation.cpp (play control),
-// mainform_durations.cpp (the duration scanner).
+// mainform_durations.cpp (the duration scanner), mainform_stream.cpp (radio entries).
 //
 // Threading: main thread only.
 #include <QColor>
@@ -39,6 +39,8 @@ class QTimer;
 class QToolButton;
 class QTreeView;
 class TFormProgress;
+class TStreamOpener;
+struct TStreamReport;
 class TTagListModel;
 class TTrackListModel;
 struct TTimeBatch;
@@ -115,6 +117,7 @@ class TMainForm : public QMainWindow, private TMp3FileThreadHost {
   void SetMp3Pause();
   bool Mp3Paused() const { return FControl; }
   TFileType Mp3FileType() const { return FMp3FileType; }
+  const QString& StreamTitle() const { return FStreamTitle; }
   int NewID() const { return FNewID; }
   // The first selected row of the main list, -1 when none.
   int ItemIndex() const;
@@ -250,7 +253,12 @@ class TMainForm : public QMainWindow, private TMp3FileThreadHost {
   // mainform_playback.cpp, mainform_navigation.cpp
   void PlayCurrent();
   void PlayFile();
+  // mainform_stream.cpp
   void PlayStream();
+  void StartStream();
+  // An open in progress stops waiting for its server and reports no more.
+  void AbandonStreamOpen();
+  void StreamStatus(const TStreamReport& report);
   bool BuildCheckedList();
   void SelectNextChecked();
   void ShowVolumeProcents();
@@ -294,6 +302,9 @@ class TMainForm : public QMainWindow, private TMp3FileThreadHost {
   bool FPlayFailed = false;  // the advance's play found no file
   std::weak_ptr<TMp3FileThread> FAutoEngine;  // the engine an automatic advance started
   int FSkipped = 0;                           // tracks passed over since one last played
+  std::unique_ptr<TStreamOpener> FStreamOpener;
+  TMp3PlayerPtr FStreamRecord;  // the row the stream open reports to
+  QString FStreamTitle;         // from the stream's metadata; not shown
   int ColumnToSort = 0;
   int FNewItem = -1;  // the row most recently added
   int FListUpdateDepth = 0;

@@ -81,6 +81,7 @@ void TMainForm::AClearPlayListExecute() {
     FTrackList->Clear();
     FTagList->SetRecords({});
     if (Mp3Session) Mp3Session->SetRefresh();
+    AbandonStreamOpen();
     Mp3FileThread->Close();
     Progress->setValue(0);
     CurrMp3.reset();

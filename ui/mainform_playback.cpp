@@ -65,12 +65,9 @@ void TMainForm::PlayCurrent() {
     PlayStream();
 }
 
-void TMainForm::PlayStream() {
-  // Network streams and stream play lists are played here once the stream player is built.
-}
-
 void TMainForm::PlayFile() {
   if (!CurrMp3) return;
+  AbandonStreamOpen();
   BASS_Free();
   InitBass();
   FMp3FileType = ft_Mp3;
@@ -150,6 +147,7 @@ void TMainForm::Mp3CloseExecute() {
     Mp3FileThread->Close();
     Mp3FileThread->Stop();
   } else if (FMp3FileType == ft_M3u) {
+    AbandonStreamOpen();
     BASS_Stop();
   }
 }
@@ -225,12 +223,10 @@ void TMainForm::ProgressMouseDown(int x) {
 
 void TMainForm::ScrVolumeChange() {
   const int position = ScrVolume->value();
-  if (FMp3FileType == ft_Mp3) {
-    FCurrVolume = Mp3FileThread->SetVolume(position);
-  } else if (FMp3FileType == ft_M3u) {
-    BASS_SetVolume(static_cast<float>(position / 100.0));
-    FCurrVolume = position;
-  }
+  // Both back ends: a file played from the tree after a stream leaves the type at the stream,
+  // and the bar must still drive what is heard. What starts next starts at this volume.
+  FCurrVolume = Mp3FileThread->SetVolume(position);
+  BASS_SetVolume(static_cast<float>(position / 100.0));
   ShowVolumeProcents();
 }
 

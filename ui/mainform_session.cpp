@@ -22,6 +22,7 @@
 #include "platform/inifile.h"
 #include "platform/singleinstance.h"
 #include "platform/termination.h"
+#include "playback/streamopener.h"
 #include "playback/timethread.h"
 #include "ui/dialogs.h"
 #include "ui/formprogress.h"
@@ -207,6 +208,7 @@ void TMainForm::FormCloseQuery(bool& CanClose) {
         return;
       }
     }
+    AbandonStreamOpen();
     BASS_Free();
     FhasSetting = true;
   }
@@ -241,6 +243,7 @@ void TMainForm::AExitExecute() {
 }
 
 void TMainForm::StopForExit() {
+  AbandonStreamOpen();
   BASS_Free();
   Mp3FileThread->Close();
   FhasSetting = true;
@@ -280,7 +283,8 @@ void TMainForm::FormDestroy() {
   NodeMp3.reset();
   Mp3Session.reset();
   // Normally freed by the close request or Exit already; a window destroyed any other way must
-  // not leave the library held.
+  // not leave the library held. The stream side goes first: its workers report to this window.
+  FStreamOpener.reset();
   BASS_Free();
   FOneCopyMutex.reset();
 }

@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <memory>
 #include <string>
 
 namespace milestones {
@@ -52,6 +53,12 @@ class TPaintWatch : public QObject {
   bool seen_ = false;
 };
 
+long long NowNs() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+}
+
 }  // namespace
 
 bool Enabled() {
@@ -60,10 +67,7 @@ bool Enabled() {
 
 void Mark(std::string_view name, std::string_view value) {
   if (!Enabled()) return;
-  timespec now{};
-  ::clock_gettime(CLOCK_MONOTONIC, &now);
-  std::string line =
-      std::to_string(static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec);
+  std::string line = std::to_string(NowNs());
   line.append(" ").append(name).append(" ").append(value).append("\n");
   // One write per line: O_APPEND keeps lines whole.
   [[maybe_unused]] const ssize_t written = ::write(LogFd(), line.data(), line.size());
@@ -75,6 +79,22 @@ void Mark(std::string_view name, long long value) {
 
 void MarkAfterNextPaint(QWidget* widget, std::string_view name, std::function<long long()> value) {
   if (Enabled()) new TPaintWatch(widget, name, std::move(value));
+}
+
+void WatchEventLoop(QObject* owner, int limitMs) {
+  if (!Enabled()) return;
+  // A timer due every few milliseconds is late by as much as the loop was busy.
+  constexpr int kTickMs = 5;
+  auto* timer = new QTimer(owner);
+  timer->setTimerType(Qt::PreciseTimer);
+  auto last = std::make_shared<long long>(NowNs());
+  QObject::connect(timer, &QTimer::timeout, timer, [last, limitMs] {
+    const long long now = NowNs();
+    const long long gapMs = (now - *last) / 1000000;
+    *last = now;
+    if (gapMs > limitMs) Mark("stall", gapMs);
+  });
+  timer->start(kTickMs);
 }
 
 }  // namespace milestones

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string_view>
 
+class QObject;
 class QWidget;
 
 namespace milestones {
@@ -17,5 +18,8 @@ void Mark(std::string_view name, long long value);
 // Marks `name` once `widget` has next been painted, with what `value` gives then: the moment the
 // user sees a change, not the one the code asked for it.
 void MarkAfterNextPaint(QWidget* widget, std::string_view name, std::function<long long()> value);
+// From now on, marks "stall <ms>" whenever the event loop of `owner`'s thread was busy for longer
+// than `limitMs` between two turns: what a user feels as a frozen window.
+void WatchEventLoop(QObject* owner, int limitMs);
 
 }  // namespace milestones

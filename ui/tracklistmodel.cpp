@@ -22,6 +22,9 @@ QString TTrackListModel::CellText(int row, int column) const {
     case colTitle:
       return r.record->Mp3Name();
     case colSize:
+      if (!sizeTexts_.empty()) {
+        if (auto it = sizeTexts_.find(r.record.get()); it != sizeTexts_.end()) return it->second;
+      }
       return r.record->Mp3Size() + QStringLiteral(" KB");
     case colTime:
       return r.record->Mp3Time();
@@ -99,15 +102,30 @@ void TTrackListModel::AppendRecords(const std::vector<TMp3PlayerPtr>& records) {
 void TTrackListModel::SetRecords(const std::vector<TMp3PlayerPtr>& records) {
   beginResetModel();
   rows_.clear();
+  sizeTexts_.clear();
   rows_.reserve(records.size());
   for (const auto& record : records)
     rows_.push_back(Row{record, static_cast<int>(rows_.size()) + 1});
   endResetModel();
 }
 
+void TTrackListModel::SetSizeText(int row, const QString& text) {
+  if (row < 0 || row >= static_cast<int>(rows_.size())) return;
+  sizeTexts_[rows_[row].record.get()] = text;
+  const QModelIndex cell = index(row, colSize);
+  Q_EMIT dataChanged(cell, cell, {Qt::DisplayRole});
+}
+
+int TTrackListModel::RowOf(const TMp3Player* record) const {
+  for (std::size_t row = 0; row < rows_.size(); ++row)
+    if (rows_[row].record.get() == record) return static_cast<int>(row);
+  return -1;
+}
+
 void TTrackListModel::Clear() {
   beginResetModel();
   rows_.clear();
+  sizeTexts_.clear();
   endResetModel();
 }
 
@@ -120,6 +138,7 @@ void TTrackListModel::RemoveRows(std::vector<int> rows) {
     while (std::next(first) != rows.rend() && *std::next(first) == *first - 1) ++first;
     if (*first >= 0 && *last < static_cast<int>(rows_.size())) {
       beginRemoveRows({}, *first, *last);
+      for (int row = *first; row <= *last; ++row) sizeTexts_.erase(rows_[row].record.get());
       rows_.erase(rows_.begin() + *first, rows_.begin() + *last + 1);
       endRemoveRows();
     }

@@ -4,6 +4,7 @@
 #include <QAbstractTableModel>
 #include <QColor>
 
+#include <unordered_map>
 #include <vector>
 
 #include "model/mp3objects.h"
@@ -34,6 +35,11 @@ class TTrackListModel : public QAbstractTableModel {
   void SortByColumn(int column);
   // Tells the view that the cells of these records changed (a record may be shown once).
   void RecordsChanged(int firstRow, int lastRow);
+  // A text shown in the row's Size cell instead of the record's size (a stream's state), until
+  // the rows are replaced or cleared. The record itself is not changed, so it is never saved.
+  void SetSizeText(int row, const QString& text);
+  // The row showing this record, -1 when none does.
+  int RowOf(const TMp3Player* record) const;
 
   const TMp3PlayerPtr& Record(int row) const { return rows_[row].record; }
   bool IsChecked(int row) const { return rows_[row].checked; }
@@ -56,6 +62,7 @@ class TTrackListModel : public QAbstractTableModel {
     bool checked = false;
   };
   std::vector<Row> rows_;
+  std::unordered_map<const TMp3Player*, QString> sizeTexts_;
   bool checkMode_ = false;
   QColor fontColor_ = Qt::black;
 };
