@@ -8,8 +8,10 @@ packages=(
   libgtest-dev libbenchmark-dev
 )
 if [[ "${1:-}" == "--test" ]]; then
-  # mpg123: the reference player of the playback benchmark.
-  packages+=(clang libclang-rt-14-dev pulseaudio pulseaudio-utils ffmpeg lame procps mpg123)
+  # mpg123: the reference player of the playback benchmark. icecast2 and curl: the test radio
+  # station, fed by ffmpeg.
+  packages+=(clang libclang-rt-14-dev pulseaudio pulseaudio-utils ffmpeg lame procps mpg123
+    icecast2 curl)
 fi
 if [[ "${1:-}" == "--bench" ]]; then
   # The window benchmark drives the real program under a virtual X server.
@@ -24,5 +26,16 @@ if ((${#missing[@]})); then
   SUDO=""
   [[ $(id -u) -eq 0 ]] || SUDO="sudo"
   $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  # icecast2 starts its system service on install, which needs an init system and a free port
+  # 8000; the tests run a station of their own. Deny service starts for this install unless the
+  # machine already has a policy of its own.
+  policy=/usr/sbin/policy-rc.d
+  if [[ ! -e $policy ]]; then
+    printf "#!/bin/sh\nexit 101\n" | $SUDO tee $policy >/dev/null
+    $SUDO chmod 755 $policy
+    trap '$SUDO rm -f "$policy"' EXIT
+  fi
+  # Through env: sudo drops the caller's environment, and with it the answer-nothing front end.
+  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+    -o Dpkg::Options::=--force-confdef -o Dpkg::Options::=--force-confold "${missing[@]}"
 fi

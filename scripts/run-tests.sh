@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, starts the sound server, builds the normal and the sanitizer
-# configurations and the fuzz targets, runs the fuzzers for a bounded time and every test.
+# configurations and the fuzz targets, runs the fuzzers for a bounded time, starts the test radio
+# station and runs every test.
 # The last line printed is ctest's summary of the whole suite.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -20,6 +21,13 @@ CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo 
 cmake --build build/fuzz -j "$jobs" --target velmo_fuzzers
 
 scripts/run-fuzzers.sh build/fuzz "${VELMO_FUZZ_SECONDS:-30}"
+
+# The test radio station runs for the tests only, and is stopped however the run ends.
+radio_dir=$(mktemp -d /tmp/velmo-radio.XXXXXX)
+trap 'scripts/start-radio-server.sh --stop "$radio_dir"' EXIT
+scripts/start-radio-server.sh "$radio_dir"
+VELMO_TEST_RADIO=$(cat "$radio_dir/url")
+export VELMO_TEST_RADIO
 
 export ASAN_OPTIONS="detect_leaks=0:abort_on_error=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
