@@ -110,6 +110,9 @@ class TMainForm : public QMainWindow, private TMp3FileThreadHost {
   void ProgressMouseDown(int x);
   void lvMainClick();
   void ScrVolumeChange();
+  // The mute box: mutes or unmutes the sound server's default sink; a failure is raised.
+  void CheckBox1Click();
+  void SetMasterMuteValue(bool value);
   void Mp3NextPlay();
   void Mp3PrevPlay();
   void Mp3NodeNextPlay();

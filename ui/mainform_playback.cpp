@@ -11,7 +11,10 @@
 #include <QToolButton>
 #include <QTreeView>
 
+#include <stdexcept>
+
 #include "audio/bass.h"
+#include "platform/mastermute.h"
 #include "platform/pathcodec.h"
 #include "ui/dialogs.h"
 #include "ui/mainform.h"
@@ -25,6 +28,8 @@ void TMainForm::ConnectPlayControl() {
   connect(Progress, &TPositionBar::MouseDown, this,
           [this](int x) { RunGuarded(this, [&] { ProgressMouseDown(x); }); });
   connect(ScrVolume, &QScrollBar::valueChanged, this, [this] { ScrVolumeChange(); });
+  connect(cboxMasterMuteValue, &QCheckBox::clicked, this,
+          [this] { RunGuarded(this, [this] { CheckBox1Click(); }); });
   connect(Mp3Node->selectionModel(), &QItemSelectionModel::selectionChanged, this,
           [this] { Mp3NodeChange(); });
   connect(Mp3Node, &QAbstractItemView::doubleClicked, this,
@@ -228,6 +233,20 @@ void TMainForm::ScrVolumeChange() {
   FCurrVolume = Mp3FileThread->SetVolume(position);
   BASS_SetVolume(static_cast<float>(position / 100.0));
   ShowVolumeProcents();
+}
+
+void TMainForm::CheckBox1Click() {
+  SetMasterMuteValue(cboxMasterMuteValue->isChecked());
+}
+
+void TMainForm::SetMasterMuteValue(bool value) {
+  const int r = platform::setMasterMute(value);
+  if (r != platform::kMuteOk) {
+    throw std::runtime_error(
+        QStringLiteral("SetMasterMuteValue failure, multimedia system error #%1")
+            .arg(r)
+            .toStdString());
+  }
 }
 
 void TMainForm::ShowVolumeProcents() {

@@ -5,7 +5,11 @@
 #include <QScrollBar>
 #include <QTreeView>
 
+#include <QCheckBox>
+#include <QProcess>
+
 #include "audio/bass.h"
+#include "platform/mastermute.h"
 #include "tests/audio/httptestserver.h"
 #include "tests/audio/mp3testfiles.h"
 #include "tests/ui/mainformfixture.h"
@@ -166,6 +170,23 @@ TEST_F(StreamWindow, M3uAndPlsEntriesConnectAndBuffer) {
   EXPECT_TRUE(ReadFile(ListFile()).contains("FileSize=1\n"));
 }
 
+// The test radio station: a real Icecast server that the test command starts.
+TEST_F(StreamWindow, TheTestRadioStationConnectsAndBuffers) {
+  const QByteArray base = qgetenv("VELMO_TEST_RADIO");
+  if (base.isEmpty()) GTEST_SKIP() << "VELMO_TEST_RADIO is not set: scripts/run-tests.sh sets it";
+  StartWithEntries({{QStringLiteral("icecast.m3u"), "#EXTM3U\n" + base + "/tone.mp3\n"},
+                    {QStringLiteral("icecast.pls"),
+                     "[playlist]\nNumberOfEntries=1\nFile1=" + base + "/tone.mp3\n"}});
+  for (int row : {0, 1}) {
+    PlayRow(row);
+    ASSERT_TRUE(Await([&] { return Percent(SizeCell(row)) > 75; }, 15s))
+        << SizeCell(row).toStdString();
+    ExpectConnectedAndBuffered(row);
+    EXPECT_TRUE(Messages().empty());
+  }
+  form->Mp3CloseExecute();
+}
+
 TEST_F(StreamWindow, FailedOpensSayNotPlayingAndShowTheLibrarysError) {
   std::string refused;
   {
@@ -297,3 +318,83 @@ TEST_F(StreamWindow, TheVolumeBarDrivesTheStreamAndStartsTheNextAtItsValue) {
 }
 
 }  // namespace
+
+// The mute box against a sound server of the test's own, so the shared sink stays as it is.
+class MuteBox : public MainFormFixture {
+ protected:
+  void SetUp() override {
+    savedServer_ = qgetenv("PULSE_SERVER");
+    MainFormFixture::SetUp();
+  }
+  void TearDown() override {
+    form.reset();
+    if (savedServer_.isEmpty())
+      qunsetenv("PULSE_SERVER");
+    else
+      qputenv("PULSE_SERVER", savedServer_);
+    if (daemon_.state() != QProcess::NotRunning) {
+      daemon_.kill();
+      daemon_.waitForFinished(5000);
+    }
+    MainFormFixture::TearDown();
+  }
+  // Starts a private daemon with one null sink; empty on success, else what went wrong.
+  QString StartServer() {
+    socket_ = home.filePath(QStringLiteral("mute-native"));
+    daemon_.setStandardErrorFile(QProcess::nullDevice());
+    daemon_.start(QStringLiteral("pulseaudio"),
+                  {QStringLiteral("-n"), QStringLiteral("--daemonize=no"),
+                   QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--disable-shm=yes"),
+                   QStringLiteral("--load=module-native-protocol-unix socket=") + socket_,
+                   QStringLiteral("--load=module-null-sink sink_name=mute_test")});
+    if (!daemon_.waitForStarted(5000)) return QStringLiteral("pulseaudio did not start");
+    const bool up = mp3test::WaitUntil([&] { return SinkMute() != -1; }, 10s);
+    return up ? QString() : QStringLiteral("the private server never answered");
+  }
+  // 1 muted, 0 not, -1 unknown.
+  int SinkMute() const {
+    QProcess pactl;
+    pactl.start(QStringLiteral("pactl"),
+                {QStringLiteral("--server=unix:") + socket_, QStringLiteral("get-sink-mute"),
+                 QStringLiteral("mute_test")});
+    if (!pactl.waitForFinished(5000) || pactl.exitCode() != 0) return -1;
+    const QByteArray out = pactl.readAllStandardOutput();
+    return out.contains("yes") ? 1 : out.contains("no") ? 0 : -1;
+  }
+  void Click() {
+    form->cboxMasterMuteValue->click();
+    QCoreApplication::processEvents();
+  }
+
+  QProcess daemon_;
+  QString socket_;
+  QByteArray savedServer_;
+};
+
+TEST_F(MuteBox, MutesAndUnmutesTheDefaultSink) {
+  const QString problem = StartServer();
+  ASSERT_TRUE(problem.isEmpty()) << problem.toStdString();
+  qputenv("PULSE_SERVER", "unix:" + socket_.toLocal8Bit());
+  Start();
+  ASSERT_EQ(SinkMute(), 0);
+  Click();
+  EXPECT_EQ(SinkMute(), 1);
+  Click();
+  EXPECT_EQ(SinkMute(), 0);
+  EXPECT_TRUE(dialogs.messages.empty());
+}
+
+TEST_F(MuteBox, WithoutAServerEveryClickShowsTheErrorAndTheBoxKeepsItsState) {
+  qputenv("PULSE_SERVER", "unix:" + home.filePath(QStringLiteral("nobody")).toLocal8Bit());
+  Start();
+  for (bool checked : {true, false}) {
+    dialogs.messages.clear();
+    Click();
+    EXPECT_EQ(form->cboxMasterMuteValue->isChecked(), checked);
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].text.toStdString(),
+              "SetMasterMuteValue failure, multimedia system error #" +
+                  std::to_string(platform::kMuteNoServer));
+    EXPECT_EQ(dialogs.messages[0].icon, TMessageIcon::Error);
+  }
+}
