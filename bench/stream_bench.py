@@ -135,9 +135,12 @@ def data_with_entry(work, name, url):
 
 
 def play_entry(velmo):
-    """Selects the entry and plays it; returns the moment the program ran the command."""
+    """Clicks the entry (the list's first row, at this height in the window's default layout)
+    and plays it with F1; returns the moment the program ran the command."""
     velmo.wait_mark("shown")
-    velmo.keys("Home", "F1")
+    velmo.keys("shift")  # finds and focuses the window
+    velmo.xdotool("mousemove", "--window", velmo.window, "100", "130", "click", "1")
+    velmo.xdotool("key", "F1")
     ns, _ = velmo.wait_mark("command", "Mp3Play", timeout=30)
     return ns
 

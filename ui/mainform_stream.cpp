@@ -7,9 +7,11 @@
 #include "playback/streamopener.h"
 #include "ui/dialogs.h"
 #include "ui/mainform.h"
+#include "ui/milestones.h"
 #include "ui/tracklistmodel.h"
 
 void TMainForm::PlayStream() {
+  milestones::Mark("play-stream");
   AbandonStreamOpen();
   BASS_Free();
   InitBass();
@@ -40,6 +42,7 @@ void TMainForm::AbandonStreamOpen() {
 
 void TMainForm::StreamStatus(const TStreamReport& report) {
   if (!FStreamOpener || report.serial != FStreamOpener->Serial()) return;
+  milestones::Mark("stream", report.code);
   const auto showInRow = [this](const QString& text) {
     if (!FStreamRecord) return;
     FTrackList->SetSizeText(FTrackList->RowOf(FStreamRecord.get()), text);
