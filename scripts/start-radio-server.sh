@@ -127,6 +127,10 @@ EOF
 }
 
 # A port that nothing answers on now; Icecast's own bind decides, and a lost race tries another.
+answers_or_ended() {
+  curl -s -o /dev/null --max-time 1 "http://127.0.0.1:$port/status-json.xsl" \
+    && base="http://127.0.0.1:$port" || ! kill -0 "$pid" 2>/dev/null
+}
 base=""
 for _ in $(seq 1 5); do
   port=$((20000 + RANDOM % 40000))
@@ -135,12 +139,8 @@ for _ in $(seq 1 5); do
   icecast2 -c "$dir/icecast.xml" </dev/null >"$dir/log/icecast.out" 2>&1 &
   echo $! >"$dir/icecast.pid"
   pid=$!
-  url="http://127.0.0.1:$port"
-  if poll "curl -s -o /dev/null --max-time 1 '$url/status-json.xsl'"; then
-    base="$url"
-    break
-  fi
-  kill -0 "$pid" 2>/dev/null && fail "Icecast on port $port did not answer within 10 s"
+  poll answers_or_ended || fail "Icecast on port $port did not answer within 10 s"
+  [[ -n "$base" ]] && break
   rm -f "$dir/icecast.pid"
 done
 [[ -n "$base" ]] || fail "Icecast did not start"

@@ -19,6 +19,7 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <iostream>
 #include <optional>
 #include <thread>
 #include <utility>
@@ -78,6 +79,7 @@ std::vector<ScopedEnv::Var> ServerEnv(const std::optional<QString>& server,
   return {{"PULSE_SERVER", server ? std::optional(server->toLocal8Bit()) : std::nullopt},
           {"XDG_RUNTIME_DIR", runtimeDir.toLocal8Bit()},
           {"PULSE_RUNTIME_PATH", std::nullopt},
+          {"PULSE_CLIENTCONFIG", QByteArray("/dev/null")},  // no default-server of the user's
           {"DISPLAY", std::nullopt}};
 }
 
@@ -255,6 +257,9 @@ TEST(MasterMute, ReportsEachWayItFailsWithinItsBound) {
   ASSERT_TRUE(stale.ok());
   ASSERT_TRUE(QFile::exists(root + QStringLiteral("/stale")));
   const QString emptyRuntime = root + QStringLiteral("/empty");
+  // Unnamed, a system-wide server would be found, and muted.
+  const bool systemServer = QFile::exists(QStringLiteral("/run/pulse/native")) ||
+                            QFile::exists(QStringLiteral("/var/run/pulse/native"));
 
   const struct {
     const char* name;
@@ -272,6 +277,10 @@ TEST(MasterMute, ReportsEachWayItFailsWithinItsBound) {
        QStringLiteral("unix:") + root + QStringLiteral("/silent"), emptyRuntime, kMuteTimeout},
   };
   for (const auto& c : cases) {
+    if (!c.server && systemServer) {
+      std::cout << "Not run, a system-wide server listens: " << c.name << "\n";
+      continue;
+    }
     for (const bool muted : {true, false}) {
       const auto [result, took] = TimedMute(muted, ServerEnv(c.server, c.runtimeDir));
       EXPECT_EQ(result, c.expected) << c.name << (muted ? ", mute" : ", unmute");
