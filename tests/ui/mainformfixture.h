@@ -31,6 +31,14 @@ class MainFormFixture : public ::testing::Test {
     FormProgress.reset();
   }
 
+  // SetUp gives the window a private runtime folder; call this first so that the sound server
+  // stays the one of the session.
+  static void KeepSessionSoundServer() {
+    if (qEnvironmentVariableIsEmpty("PULSE_SERVER") &&
+        !qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
+      qputenv("PULSE_SERVER", "unix:" + qgetenv("XDG_RUNTIME_DIR") + "/pulse/native");
+  }
+
   QString DataDir() const { return home.filePath(QStringLiteral("data/velmo/")); }
   QString ListFile() const { return DataDir() + QStringLiteral("MP3_PLAYER_PLAY_LIST.DAT"); }
 

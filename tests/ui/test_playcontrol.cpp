@@ -26,10 +26,7 @@ using namespace std::chrono_literals;
 class PlayControl : public MainFormFixture {
  protected:
   void SetUp() override {
-    // The window gets a private runtime folder; the sound server stays the one of the session.
-    if (qEnvironmentVariableIsEmpty("PULSE_SERVER") &&
-        !qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
-      qputenv("PULSE_SERVER", "unix:" + qgetenv("XDG_RUNTIME_DIR") + "/pulse/native");
+    KeepSessionSoundServer();
     MainFormFixture::SetUp();
   }
   // Copies of a one-second tone named `names`, stored as the main list in that order.

@@ -22,10 +22,7 @@ using Clock = std::chrono::steady_clock;
 class StreamWindow : public MainFormFixture {
  protected:
   void SetUp() override {
-    // The window gets a private runtime folder; the sound server stays the one of the session.
-    if (qEnvironmentVariableIsEmpty("PULSE_SERVER") &&
-        !qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
-      qputenv("PULSE_SERVER", "unix:" + qgetenv("XDG_RUNTIME_DIR") + "/pulse/native");
+    KeepSessionSoundServer();
     MainFormFixture::SetUp();
     audio_ = mp3test::ReadAll(mp3test::File("cbr")).toStdString();
     ASSERT_FALSE(audio_.empty());
