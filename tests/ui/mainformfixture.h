@@ -7,9 +7,11 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
+#include <QItemSelectionModel>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QTreeView>
 
 #include <map>
 
@@ -100,6 +102,12 @@ class MainFormFixture : public ::testing::Test {
     target->setFocus();
     QTest::keyClick(target, key, modifiers);
     QCoreApplication::processEvents();
+  }
+  // Selects only this row of the main list, as a click on it does.
+  void Select(int row) {
+    form->lvMain->selectionModel()->select(
+        form->TrackList()->index(row, 0),
+        QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
   }
   int Rows() const { return form->TrackList()->rowCount(); }
   QAction* Cmd(const char* name) const {

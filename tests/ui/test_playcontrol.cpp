@@ -55,11 +55,6 @@ class PlayControl : public MainFormFixture {
     StartWithTracks(names);
   }
 
-  void Select(int row) {
-    form->lvMain->selectionModel()->select(
-        form->TrackList()->index(row, 0),
-        QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-  }
   void PlayRow(int row) {
     Select(row);
     form->Mp3PlayExecute();

@@ -75,11 +75,6 @@ class StreamWindow : public MainFormFixture {
   QString SizeCell(int row) const {
     return form->TrackList()->CellText(row, TTrackListModel::colSize);
   }
-  void Select(int row) {
-    form->lvMain->selectionModel()->select(
-        form->TrackList()->index(row, 0),
-        QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-  }
   void PlayRow(int row) {
     Select(row);
     form->Mp3PlayExecute();
