@@ -99,6 +99,11 @@ std::size_t MonitorRecorder::SampleCount() {
   return samples_.size();
 }
 
+std::vector<float> MonitorRecorder::Samples() {
+  std::lock_guard lock(mutex_);
+  return samples_;
+}
+
 std::vector<float> MonitorRecorder::Stop() {
   stop_ = true;
   if (thread_.joinable()) thread_.join();

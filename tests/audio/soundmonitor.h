@@ -30,6 +30,8 @@ class MonitorRecorder {
   // Empty, or why recording cannot start.
   QString Start();
   std::size_t SampleCount();
+  // What has been recorded so far; recording goes on.
+  std::vector<float> Samples();
   std::vector<float> Stop();
 
  private:
