@@ -247,26 +247,11 @@ void TMp3Device::Impl::ConnectLocked() {
 }
 
 bool TMp3Device::Impl::CreateStreamLocked() {
-  pa_sample_spec format{};
-  format.format = PA_SAMPLE_S16NE;
-  format.rate = static_cast<std::uint32_t>(rate_);
-  format.channels = static_cast<std::uint8_t>(frameBytes_ / 2);
-  stream_ = pa_stream_new(link_->Context(), "Velmo", &format, nullptr);
-  if (!stream_) {
-    TroubleLocked(MP3_ERR_STREAM, false);
-    return false;
-  }
-  pa_stream_set_state_callback(stream_, &Impl::OnStreamState, this);
-  pa_stream_set_write_callback(stream_, &Impl::OnWrite, this);
-  pa_buffer_attr attr{};
-  attr.maxlength = static_cast<std::uint32_t>(-1);
-  attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(kTargetLatencyUs, &format));
-  attr.prebuf = static_cast<std::uint32_t>(-1);
-  attr.minreq = static_cast<std::uint32_t>(-1);
-  attr.fragsize = static_cast<std::uint32_t>(-1);
   const auto flags = static_cast<pa_stream_flags_t>(
       PA_STREAM_START_CORKED | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
-  if (pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) < 0) {
+  stream_ = ConnectS16Playback(link_->Context(), "Velmo", rate_, static_cast<int>(frameBytes_ / 2),
+                               kTargetLatencyUs, flags, &Impl::OnStreamState, &Impl::OnWrite, this);
+  if (!stream_) {
     TroubleLocked(MP3_ERR_STREAM, false);
     return false;
   }
@@ -278,13 +263,8 @@ bool TMp3Device::Impl::CreateStreamLocked() {
 void TMp3Device::Impl::DropStreamLocked() {
   pos_ = NowLocked();
   if (link_) link_->RemoveWaiter(this);
-  if (stream_) {
-    pa_stream_set_state_callback(stream_, nullptr, nullptr);
-    pa_stream_set_write_callback(stream_, nullptr, nullptr);
-    pa_stream_disconnect(stream_);
-    pa_stream_unref(stream_);
-    stream_ = nullptr;
-  }
+  if (stream_) DisconnectStream(stream_);
+  stream_ = nullptr;
   streamState_ = kNoStream;
 }
 

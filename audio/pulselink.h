@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -177,4 +178,44 @@ class TPulseLink {
 
 inline void UnrefOperation(pa_operation* op) {
   if (op) pa_operation_unref(op);
+}
+
+// Removes a stream's callbacks and lets it go; also from its own state callback, where the
+// library still holds a reference.
+inline void DisconnectStream(pa_stream* stream) {
+  pa_stream_set_state_callback(stream, nullptr, nullptr);
+  pa_stream_set_write_callback(stream, nullptr, nullptr);
+  pa_stream_disconnect(stream);
+  pa_stream_unref(stream);
+}
+
+// A playback stream of signed 16-bit samples to the default sink, asking the server to hold
+// about `latencyUs`, with its callbacks set before it connects. Null when the server refuses it.
+inline pa_stream* ConnectS16Playback(pa_context* context, const char* name, long rate, int channels,
+                                     pa_usec_t latencyUs, pa_stream_flags_t flags,
+                                     pa_stream_notify_cb_t onState, pa_stream_request_cb_t onWrite,
+                                     void* user) {
+  pa_sample_spec spec{};
+  spec.format = PA_SAMPLE_S16NE;
+  spec.rate = static_cast<std::uint32_t>(rate);
+  spec.channels = static_cast<std::uint8_t>(channels);
+  pa_channel_map map;
+  if (!pa_sample_spec_valid(&spec) ||
+      !pa_channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT))
+    return nullptr;
+  pa_stream* stream = pa_stream_new(context, name, &spec, &map);
+  if (!stream) return nullptr;
+  pa_stream_set_state_callback(stream, onState, user);
+  pa_stream_set_write_callback(stream, onWrite, user);
+  pa_buffer_attr attr{};
+  attr.maxlength = static_cast<std::uint32_t>(-1);
+  attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(latencyUs, &spec));
+  attr.prebuf = static_cast<std::uint32_t>(-1);
+  attr.minreq = static_cast<std::uint32_t>(-1);
+  attr.fragsize = static_cast<std::uint32_t>(-1);
+  if (pa_stream_connect_playback(stream, nullptr, &attr, flags, nullptr, nullptr) < 0) {
+    DisconnectStream(stream);
+    return nullptr;
+  }
+  return stream;
 }

@@ -239,38 +239,17 @@ void TStreamPlayer::Impl::ConnectLocked() {
 void TStreamPlayer::Impl::CreateStreamLocked() {
   // The stream is made once the first samples say at what rate and in how many channels.
   if (stopped_ || stream_ || streamFormat_.rate == 0) return;
-  pa_sample_spec spec{};
-  spec.format = PA_SAMPLE_S16NE;
-  spec.rate = static_cast<std::uint32_t>(streamFormat_.rate);
-  spec.channels = static_cast<std::uint8_t>(streamFormat_.channels);
-  pa_channel_map map;
-  pa_channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT);
-  stream_ = pa_stream_new(link_->Context(), "Velmo radio", &spec, &map);
+  stream_ = ConnectS16Playback(link_->Context(), "Velmo radio", streamFormat_.rate,
+                               streamFormat_.channels, kTargetLatencyUs, PA_STREAM_ADJUST_LATENCY,
+                               &Impl::OnStreamState, &Impl::OnWrite, this);
   if (!stream_) return RetryLaterLocked();
   streamReady_ = false;
   triggered_ = false;
-  pa_stream_set_state_callback(stream_, &Impl::OnStreamState, this);
-  pa_stream_set_write_callback(stream_, &Impl::OnWrite, this);
-  pa_buffer_attr attr{};
-  attr.maxlength = static_cast<std::uint32_t>(-1);
-  attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(kTargetLatencyUs, &spec));
-  attr.prebuf = static_cast<std::uint32_t>(-1);
-  attr.minreq = static_cast<std::uint32_t>(-1);
-  attr.fragsize = static_cast<std::uint32_t>(-1);
-  if (pa_stream_connect_playback(stream_, nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr,
-                                 nullptr) < 0) {
-    DropStreamLocked();
-    RetryLaterLocked();
-  }
 }
 
-// Also from the stream's own state callback, where the library still holds a reference.
 void TStreamPlayer::Impl::DropStreamLocked() {
   if (!stream_) return;
-  pa_stream_set_state_callback(stream_, nullptr, nullptr);
-  pa_stream_set_write_callback(stream_, nullptr, nullptr);
-  pa_stream_disconnect(stream_);
-  pa_stream_unref(stream_);
+  DisconnectStream(stream_);
   stream_ = nullptr;
   streamReady_ = false;
 }

@@ -1,6 +1,8 @@
 #pragma once
 // Encoded tones for the network stream tests, made once per test process by ffmpeg in the
 // folder of mp3testfiles.h, and the byte strings a station sends around them.
+#include <gtest/gtest.h>
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -15,64 +17,43 @@ namespace streamtest {
 // The stream formats the library plays, and two it must refuse.
 enum class Kind { kMp3, kAac, kVorbis, kOpus, kFlac };
 
-inline const char* NameOf(Kind kind) {
-  switch (kind) {
-    case Kind::kMp3:
-      return "mp3";
-    case Kind::kAac:
-      return "aac";
-    case Kind::kVorbis:
-      return "vorbis";
-    case Kind::kOpus:
-      return "opus";
-    case Kind::kFlac:
-      return "flac";
-  }
-  return "";
+struct KindInfo {
+  const char* name;
+  const char* contentType;  // what a station sends as Content-Type for such a stream
+  const char* codec;        // ffmpeg's arguments that encode it
+};
+
+inline KindInfo InfoOf(Kind kind) {
+  static constexpr KindInfo kInfo[] = {
+      {"mp3", "audio/mpeg", "-c:a libmp3lame -b:a 128k -f mp3"},
+      {"aac", "audio/aac", "-c:a aac -b:a 128k -f adts"},
+      {"vorbis", "application/ogg", "-c:a libvorbis -q:a 3 -f ogg"},
+      {"opus", "application/ogg", "-c:a libopus -f ogg"},
+      {"flac", "audio/flac", "-c:a flac -f flac"},
+  };
+  return kInfo[static_cast<int>(kind)];
 }
 
-// What a station sends as Content-Type for such a stream.
+inline const char* NameOf(Kind kind) {
+  return InfoOf(kind).name;
+}
+
 inline const char* ContentTypeOf(Kind kind) {
-  switch (kind) {
-    case Kind::kMp3:
-      return "audio/mpeg";
-    case Kind::kAac:
-      return "audio/aac";
-    case Kind::kVorbis:
-    case Kind::kOpus:
-      return "application/ogg";
-    case Kind::kFlac:
-      return "audio/flac";
-  }
-  return "";
+  return InfoOf(kind).contentType;
+}
+
+// The formats the library plays, for parameterised tests, named by their format.
+inline auto PlayedKinds() {
+  return ::testing::Values(Kind::kMp3, Kind::kAac, Kind::kVorbis);
+}
+inline std::string KindName(const ::testing::TestParamInfo<Kind>& info) {
+  return NameOf(info.param);
 }
 
 // A sine of `hz` (amplitude 1/8) for `seconds`, encoded as `kind`; empty (and the test failed)
 // when ffmpeg cannot make it.
 inline QByteArray Tone(Kind kind, int hz, int seconds = 6, int rate = 44100, int channels = 2) {
-  QStringList codec;
-  switch (kind) {
-    case Kind::kMp3:
-      codec = {QStringLiteral("-c:a"), QStringLiteral("libmp3lame"), QStringLiteral("-b:a"),
-               QStringLiteral("128k"), QStringLiteral("-f"),         QStringLiteral("mp3")};
-      break;
-    case Kind::kAac:
-      codec = {QStringLiteral("-c:a"), QStringLiteral("aac"), QStringLiteral("-b:a"),
-               QStringLiteral("128k"), QStringLiteral("-f"),  QStringLiteral("adts")};
-      break;
-    case Kind::kVorbis:
-      codec = {QStringLiteral("-c:a"), QStringLiteral("libvorbis"), QStringLiteral("-q:a"),
-               QStringLiteral("3"),    QStringLiteral("-f"),        QStringLiteral("ogg")};
-      break;
-    case Kind::kOpus:
-      codec = {QStringLiteral("-c:a"), QStringLiteral("libopus"), QStringLiteral("-f"),
-               QStringLiteral("ogg")};
-      break;
-    case Kind::kFlac:
-      codec = {QStringLiteral("-c:a"), QStringLiteral("flac"), QStringLiteral("-f"),
-               QStringLiteral("flac")};
-      break;
-  }
+  const QStringList codec = QString::fromLatin1(InfoOf(kind).codec).split(QLatin1Char(' '));
   const QString name = QStringLiteral("tone_%1_%2hz_%3s_%4_%5ch")
                            .arg(QString::fromLatin1(NameOf(kind)))
                            .arg(hz)

@@ -163,11 +163,7 @@ TEST_P(StreamDecoder, GoesOnAfterDamage) {
   EXPECT_GT(frames, framesBefore + static_cast<std::size_t>(1.9 * 44100)) << "2 s after the damage";
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, StreamDecoder,
-                         ::testing::Values(Kind::kMp3, Kind::kAac, Kind::kVorbis),
-                         [](const auto& info) {
-                           return std::string(streamtest::NameOf(info.param));
-                         });
+INSTANTIATE_TEST_SUITE_P(Formats, StreamDecoder, streamtest::PlayedKinds(), streamtest::KindName);
 
 // A chained Ogg stream (as after a reconnect, or a station's next programme) starts a new
 // decoder for each link, in its own format.

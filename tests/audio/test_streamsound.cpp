@@ -170,9 +170,7 @@ std::string FormatsName(const ::testing::TestParamInfo<std::tuple<Kind, int>>& i
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, BassSoundFormats,
-                         ::testing::Combine(::testing::Values(Kind::kMp3, Kind::kAac,
-                                                              Kind::kVorbis),
-                                            ::testing::Values(0, 1, 2)),
+                         ::testing::Combine(streamtest::PlayedKinds(), ::testing::Values(0, 1, 2)),
                          FormatsName);
 
 // The volume reaches what is playing and what starts later.
@@ -247,11 +245,7 @@ TEST_P(BassSoundDamage, PlaysOnAfterGarbage) {
   EXPECT_NEAR(heard.hz, 880, 5);
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, BassSoundDamage,
-                         ::testing::Values(Kind::kMp3, Kind::kAac, Kind::kVorbis),
-                         [](const auto& info) {
-                           return std::string(streamtest::NameOf(info.param));
-                         });
+INSTANTIATE_TEST_SUITE_P(Formats, BassSoundDamage, streamtest::PlayedKinds(), streamtest::KindName);
 
 // The station sends two seconds, goes quiet for longer than that and drops the connection; the
 // output runs dry meanwhile, the download reconnects, and what the station sends then is heard.
