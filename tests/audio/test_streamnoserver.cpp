@@ -1,18 +1,13 @@
 // Network streams without a usable sound server. A test process of its own: it points
 // PULSE_SERVER elsewhere before its first connection.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
-
-#include <QTemporaryDir>
 
 #include <chrono>
-#include <cstring>
 #include <thread>
 
 #include "audio/bass.h"
 #include "tests/audio/httptestserver.h"
+#include "tests/audio/silentsocket.h"
 #include "tests/audio/streamfixtures.h"
 
 namespace {
@@ -26,24 +21,15 @@ constexpr auto kHangBound = 1s;
 // A stream plays (to nobody) while the server is missing or never answers, and every call
 // that stops it returns at once.
 TEST(BassWithoutServer, PlayAndStopNeverWaitForTheServer) {
-  QTemporaryDir dir;
-  ASSERT_TRUE(dir.isValid());
-  const QByteArray silentPath = dir.filePath(QStringLiteral("silent")).toLocal8Bit();
-  const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  ASSERT_GE(listener, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  ASSERT_LT(static_cast<std::size_t>(silentPath.size()), sizeof address.sun_path);
-  std::memcpy(address.sun_path, silentPath.constData(), silentPath.size());
-  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(::listen(listener, 4), 0);
+  TSilentSocket silent;
+  ASSERT_TRUE(silent.Listening());
 
   const std::string mp3 = streamtest::Bytes(streamtest::Tone(streamtest::Kind::kMp3, 440));
   THttpTestServer server;
   server.Route("/radio", [mp3](THttpTestServer::Connection& c) {
     if (c.Send("HTTP/1.1 200 OK\r\nContent-Type: audio/mpeg\r\n\r\n") && c.Send(mp3)) c.Hold();
   });
-  const QByteArray servers[] = {"unix:/nonexistent/velmo-no-server", "unix:" + silentPath};
+  const QByteArray servers[] = {"unix:/nonexistent/velmo-no-server", silent.ServerAddress()};
   for (const QByteArray& pulseServer : servers) {
     SCOPED_TRACE(pulseServer.toStdString());
     qputenv("PULSE_SERVER", pulseServer);
@@ -67,7 +53,6 @@ TEST(BassWithoutServer, PlayAndStopNeverWaitForTheServer) {
     EXPECT_EQ(BASS_Free(), BASS_TRUE);
     EXPECT_LT(Clock::now() - start, kHangBound);
   }
-  ::close(listener);
 }
 
 }  // namespace
