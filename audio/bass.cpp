@@ -3,11 +3,15 @@
 // with its mutex held. The last error is thread_local, so a call on one thread never changes
 // the code another thread is about to read. Each stream's download runs on a thread of its own
 // (streamdownload.h) and calls the program's callbacks there without any lock held, so a
-// callback may call back into the library. Downloads are stopped, which joins their threads,
-// only after the Library mutex is released. BASS_StreamCreateURL waits on its caller's thread
-// until the stream opens or fails; BASS_Free from another thread ends that wait at once.
+// callback may call back into the library. Once played, a stream also has a decoding thread and
+// the sound server's event thread (streamplayer.h); neither takes the Library mutex, and they
+// read the output volume from an atomic. Players and downloads are stopped, which joins their
+// threads, only after the Library mutex is released. BASS_StreamCreateURL waits on its caller's
+// thread until the stream opens or fails; BASS_Free from another thread ends that wait at once.
 #include "audio/bass.h"
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <map>
 #include <memory>
@@ -17,7 +21,9 @@
 #include <vector>
 
 #include "audio/streamaddress.h"
+#include "audio/streamdecoder.h"
 #include "audio/streamdownload.h"
+#include "audio/streamplayer.h"
 
 namespace {
 
@@ -43,8 +49,9 @@ struct SyncSlot {
 
 // Per-stream state. Decoding and output join the download here.
 struct Stream {
-  bool playing = false;
+  netstream::TAudioFormat format = netstream::TAudioFormat::kUnknown;
   std::shared_ptr<netstream::TStreamDownload> download;
+  std::shared_ptr<netstream::TStreamPlayer> player;  // from the first play; null once stopped
   std::shared_ptr<SyncSlot> syncs = std::make_shared<SyncSlot>();
 };
 
@@ -57,8 +64,9 @@ struct Library {
   DWORD freq = 0;
   void* window = nullptr;
   // Kept across Free/Init: the player re-initialises on every play request without setting
-  // the volume again, so resetting it would jump the new station to full volume.
-  float volume = 1.0f;
+  // the volume again, so resetting it would jump the new station to full volume. Atomic: the
+  // sound server's thread reads it for every block it plays.
+  std::atomic<float> volume{1.0f};
   // Library-wide settings, independent of the device, so they also outlive Free.
   DWORD netPlaylist = 0;
   StreamTable streams;
@@ -87,13 +95,40 @@ T nextHandle(T* last) {
   return *last;
 }
 
-// Stops the downloads of streams taken out of the table; call without the library mutex, as
-// stopping joins threads whose callbacks may call into the library.
-void stopDownloads(StreamTable& streams) {
+// Stops streams taken out of the table; call without the library mutex, as stopping joins
+// threads whose callbacks may call into the library. The sound first, so that it ends at once.
+void stopStreams(StreamTable& streams) {
   for (auto& [handle, stream] : streams) {
+    if (stream->player) stream->player->Stop();
     if (stream->download) stream->download->Stop();
   }
   streams.clear();
+}
+
+// What the audio is, from its first bytes, which stay in the buffer for the decoder and out of
+// the file positions. Decided as soon as the bytes are clear, otherwise once the sniffing window
+// is full or the download over; a slow station gets as long as the download waits for a byte.
+netstream::TAudioFormat sniffFormat(const netstream::TStreamDownload& download) {
+  const auto deadline =
+      std::chrono::steady_clock::now() + netstream::TDownloadLimits{}.stallTimeout;
+  const netstream::TAudioFormat named = netstream::AudioFormatNamedBy(download.ContentType());
+  std::vector<std::uint8_t> head(netstream::kAudioSniffBytes);
+  std::size_t got = 0;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    const std::size_t want = got + 1;
+    // Fewer than asked for: the download is over, stopped, or took too long.
+    const bool over =
+        download.WaitBuffered(want, std::max(left, std::chrono::milliseconds(0))) < want;
+    got = download.Peek(head.data(), head.size());
+    const netstream::TAudioFormat format =
+        netstream::DetectAudioFormat(download.ContentType(), head.data(), got);
+    const bool clear = format != netstream::TAudioFormat::kUnknown &&
+                       (named == netstream::TAudioFormat::kUnknown || format == named);
+    // A first connection that dropped has sent all it will: reconnecting would only repeat it.
+    if (clear || over || got >= head.size() || download.Reconnects() > 0) return format;
+  }
 }
 
 template <typename T>
@@ -177,23 +212,25 @@ BOOL BASS_Free() {
     lib.freq = 0;
     lib.window = nullptr;
   }
-  stopDownloads(freed);
+  stopStreams(freed);
   return succeed(BASS_TRUE);
 }
 
 BOOL BASS_Stop() {
   Library& lib = library();
-  std::vector<std::shared_ptr<netstream::TStreamDownload>> downloads;
+  StreamTable stopped;  // the same streams, their players and downloads only
   {
     std::lock_guard lock(lib.mutex);
     if (!lib.initialised) return fail(BASS_ERROR_NOT_INIT, BASS_FALSE);
     for (auto& [handle, stream] : lib.streams) {
-      stream->playing = false;
-      if (stream->download) downloads.push_back(stream->download);
+      auto copy = std::make_unique<Stream>();
+      copy->player = std::exchange(stream->player, nullptr);
+      copy->download = stream->download;
+      stopped.emplace(handle, std::move(copy));
     }
   }
   // The player's Stop ends the stream: no station is left connected in the background.
-  for (auto& download : downloads) download->Stop();
+  stopStreams(stopped);
   return succeed(BASS_TRUE);
 }
 
@@ -203,7 +240,7 @@ BOOL BASS_SetVolume(float volume) {
   if (!lib.initialised) return fail(BASS_ERROR_NOT_INIT, BASS_FALSE);
   // Written so that NaN, which fails every comparison, is rejected too.
   if (!(volume >= 0.0f && volume <= 1.0f)) return fail(BASS_ERROR_ILLPARAM, BASS_FALSE);
-  lib.volume = volume;
+  lib.volume = volume;  // playing streams take it with their next block
   return succeed(BASS_TRUE);
 }
 
@@ -211,7 +248,7 @@ float BASS_GetVolume() {
   Library& lib = library();
   std::lock_guard lock(lib.mutex);
   if (!lib.initialised) return fail(BASS_ERROR_NOT_INIT, -1.0f);
-  return succeed(lib.volume);
+  return succeed(lib.volume.load());
 }
 
 int BASS_ErrorGetCode() {
@@ -227,7 +264,7 @@ BOOL BASS_StreamFree(HSTREAM handle) {
     auto it = lib.streams.find(handle);
     freed.insert(lib.streams.extract(it));
   }
-  stopDownloads(freed);
+  stopStreams(freed);
   return succeed(BASS_TRUE);
 }
 
@@ -266,6 +303,9 @@ HSTREAM BASS_StreamCreateURL(const char* url, DWORD offset, DWORD flags, DOWNLOA
 
   // The download's own time-outs end every open; the limit only guards against a fault.
   const netstream::TDownloadState state = download->WaitOpened(std::chrono::minutes(5));
+  const netstream::TAudioFormat format = state == netstream::TDownloadState::kFailed
+                                             ? netstream::TAudioFormat::kUnknown
+                                             : sniffFormat(*download);
   StreamTable failed;
   int error = BASS_OK;
   {
@@ -276,6 +316,10 @@ HSTREAM BASS_StreamCreateURL(const char* url, DWORD offset, DWORD flags, DOWNLOA
       // Freed or stopped from another thread while opening. A short answer may already have
       // ended, opened, by now.
       error = BASS_ERROR_HANDLE;
+    } else if (format == netstream::TAudioFormat::kUnknown) {
+      error = BASS_ERROR_FORMAT;
+    } else {
+      lib.find(handle)->format = format;
     }
     if (error != BASS_OK) {
       auto it = lib.streams.find(handle);
@@ -283,7 +327,7 @@ HSTREAM BASS_StreamCreateURL(const char* url, DWORD offset, DWORD flags, DOWNLOA
     }
   }
   if (error != BASS_OK) {
-    stopDownloads(failed);
+    stopStreams(failed);
     download->Stop();
     return fail(error, HSTREAM{0});
   }
@@ -338,12 +382,23 @@ HSYNC BASS_ChannelSetSync(DWORD handle, DWORD type, QWORD param, SYNCPROC* proc,
 }
 
 BOOL BASS_ChannelPlay(DWORD handle, BOOL restart) {
-  (void)restart;
+  (void)restart;  // a live stream has only one place to play from: where it is
   Library& lib = library();
-  std::lock_guard lock(lib.mutex);
-  if (int e = checkHandle(lib, handle)) return fail(e, BASS_FALSE);
-  // Decoding and sound output of streams are not part of this build yet.
-  return fail(BASS_ERROR_NOT_AVAILABLE, BASS_FALSE);
+  std::shared_ptr<netstream::TStreamPlayer> player;
+  {
+    std::lock_guard lock(lib.mutex);
+    if (int e = checkHandle(lib, handle)) return fail(e, BASS_FALSE);
+    Stream& stream = *lib.find(handle);
+    if (stream.player) return succeed(BASS_TRUE);
+    // After BASS_Stop this plays what the ended download had left in its buffer.
+    stream.player =
+        std::make_shared<netstream::TStreamPlayer>(stream.download, stream.format, &lib.volume);
+    player = stream.player;
+  }
+  // Outside the lock: a free from another thread meanwhile stops the player, and Start then
+  // does nothing.
+  if (!player->Start()) return fail(BASS_ERROR_DEVICE, BASS_FALSE);
+  return succeed(BASS_TRUE);
 }
 
 }  // extern "C"

@@ -70,9 +70,11 @@ float BASS_GetVolume();
 int BASS_ErrorGetCode();
 
 BOOL BASS_StreamFree(HSTREAM handle);
-// Returns once the stream's first audio has arrived or the open has failed (time-outs bound
-// both), so call it off any thread that must stay responsive; BASS_Free from another thread
-// abandons the open at once. `proc` receives each answer's status line as a zero-terminated
+// Returns once the stream's first audio has arrived and its format is known, or the open has
+// failed (time-outs bound both), so call it off any thread that must stay responsive; BASS_Free
+// from another thread abandons the open at once. MP3, AAC (ADTS) and Ogg Vorbis streams play;
+// any other answer fails with BASS_ERROR_FORMAT. Nothing is decoded before BASS_ChannelPlay, so
+// the buffer fills meanwhile. `proc` receives each answer's status line as a zero-terminated
 // text with length 0 when flags hold BASS_STREAM_STATUS.
 HSTREAM BASS_StreamCreateURL(const char* url, DWORD offset, DWORD flags, DOWNLOADPROC* proc,
                              void* user);
@@ -84,5 +86,8 @@ QWORD BASS_StreamGetFilePosition(HSTREAM handle, DWORD mode);
 const char* BASS_ChannelGetTags(DWORD handle, DWORD tags);
 // BASS_SYNC_META: `proc` runs on the stream's download thread for every new metadata block.
 HSYNC BASS_ChannelSetSync(DWORD handle, DWORD type, QWORD param, SYNCPROC* proc, void* user);
+// Starts decoding and sound on threads of the library's own and returns at once; the sound
+// server is looked for in the background. Again after BASS_Stop, plays what the ended download
+// had left in its buffer.
 BOOL BASS_ChannelPlay(DWORD handle, BOOL restart);
 }

@@ -32,6 +32,8 @@
 #include <thread>
 #include <vector>
 
+#include "audio/pulselink.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -40,8 +42,7 @@ using namespace std::chrono_literals;
 // Server-side buffer we aim for: short enough that a volume change is heard soon, long enough
 // that a busy machine does not starve the stream.
 constexpr pa_usec_t kTargetLatencyUs = 200 * 1000;
-constexpr int kRingMs = 500;  // decoded audio kept ahead of the stream
-constexpr pa_usec_t kConnectTimeoutUs = 5 * 1000 * 1000;
+constexpr int kRingMs = 500;        // decoded audio kept ahead of the stream
 constexpr int kChunkFrames = 1152;  // one MPEG-1 Layer III frame per decoder read
 // A server that went away (crashed, restarted, its device switched) is waited for this long
 // before the device gives up; a restart takes a second or two, a crash under a session manager a
@@ -51,169 +52,6 @@ constexpr Clock::duration kFirstRetry = 250ms;
 constexpr Clock::duration kLastRetry = 500ms;
 // Besides the time: the delays above allow about 60 attempts in that time.
 constexpr int kMaxAttempts = 150;
-
-// The process's event loop: one for every connection, so that its lock, which guards the state
-// of every device, stays the same while connections come and go.
-class TEventLoop {
- public:
-  // Made and started on first use; null if that fails.
-  static std::shared_ptr<TEventLoop> Get() {
-    static const std::shared_ptr<TEventLoop> loop = Make();
-    return loop;
-  }
-
-  ~TEventLoop() {
-    pa_threaded_mainloop_stop(loop_);
-    pa_threaded_mainloop_free(loop_);
-  }
-  TEventLoop(const TEventLoop&) = delete;
-  TEventLoop& operator=(const TEventLoop&) = delete;
-
-  void Lock() { pa_threaded_mainloop_lock(loop_); }
-  void Unlock() { pa_threaded_mainloop_unlock(loop_); }
-  // The event thread holds the lock already and may not take it again.
-  bool InEventThread() const { return pa_threaded_mainloop_in_thread(loop_) != 0; }
-  pa_mainloop_api* Api() const { return pa_threaded_mainloop_get_api(loop_); }
-
- private:
-  explicit TEventLoop(pa_threaded_mainloop* loop) : loop_(loop) {}
-
-  static std::shared_ptr<TEventLoop> Make() {
-    pa_threaded_mainloop* loop = pa_threaded_mainloop_new();
-    if (!loop) return nullptr;
-    if (pa_threaded_mainloop_start(loop) < 0) {
-      pa_threaded_mainloop_free(loop);
-      return nullptr;
-    }
-    return std::shared_ptr<TEventLoop>(new TEventLoop(loop));
-  }
-
-  pa_threaded_mainloop* loop_;
-};
-
-// Told by the link when the connection it was waiting for is settled; called on the event
-// thread with the event lock held.
-class TPulseClient {
- public:
-  virtual void OnLinkReady() = 0;
-  virtual void OnLinkFailed() = 0;
-
- protected:
-  ~TPulseClient() = default;
-};
-
-// The process's connection to the sound server. Connecting is asynchronous; a link that failed
-// is replaced by the next AcquireLocked, so a server that comes back is found again. Everything
-// here needs the event lock.
-class TPulseLink {
- public:
-  enum State { kConnecting, kReady, kFailed };
-
-  static std::shared_ptr<TPulseLink> AcquireLocked(const std::shared_ptr<TEventLoop>& loop) {
-    static std::shared_ptr<TPulseLink> current;
-    if (current && current->state_ != kFailed) return current;
-    current.reset(new TPulseLink(loop));
-    current->Start();
-    return current;
-  }
-
-  // When a connection that had been ready last failed: a server the process had and lost.
-  static std::optional<Clock::time_point> LostAtLocked() { return lostAt_; }
-
-  // A device that moves to a new link may drop the old one on the event thread.
-  ~TPulseLink() {
-    const bool outside = !loop_->InEventThread();
-    if (outside) loop_->Lock();
-    FreeTimer();
-    if (context_) {
-      pa_context_set_state_callback(context_, nullptr, nullptr);
-      pa_context_disconnect(context_);
-      pa_context_unref(context_);
-    }
-    if (outside) loop_->Unlock();
-  }
-
-  pa_context* Context() const { return context_; }
-  State StateLocked() const { return state_; }
-  void AddWaiter(TPulseClient* client) { waiters_.push_back(client); }
-  void RemoveWaiter(TPulseClient* client) { std::erase(waiters_, client); }
-
- private:
-  explicit TPulseLink(std::shared_ptr<TEventLoop> loop) : loop_(std::move(loop)) {}
-
-  void Start() {
-    context_ = pa_context_new(loop_->Api(), "Velmo");
-    if (!context_) {
-      state_ = kFailed;
-      return;
-    }
-    pa_context_set_state_callback(context_, &TPulseLink::OnContextState, this);
-    // No autospawn: starting a server could take long, and a missing server is an answer.
-    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-      state_ = kFailed;
-      return;
-    }
-    if (state_ == kConnecting) {
-      timer_ = pa_context_rttime_new(context_, pa_rtclock_now() + kConnectTimeoutUs,
-                                     &TPulseLink::OnConnectTimeout, this);
-    }
-  }
-
-  void FreeTimer() {
-    if (timer_) loop_->Api()->time_free(timer_);
-    timer_ = nullptr;
-  }
-
-  void Settle(State state) {
-    FreeTimer();
-    if (state == kFailed && state_ == kReady) lostAt_ = Clock::now();
-    state_ = state;
-    const std::vector<TPulseClient*> waiters = std::move(waiters_);
-    waiters_.clear();
-    for (TPulseClient* client : waiters) {
-      if (state == kReady) {
-        client->OnLinkReady();
-      } else {
-        client->OnLinkFailed();
-      }
-    }
-  }
-
-  static void OnContextState(pa_context* context, void* self) {
-    auto* link = static_cast<TPulseLink*>(self);
-    switch (pa_context_get_state(context)) {
-      case PA_CONTEXT_READY:
-        link->Settle(kReady);
-        break;
-      case PA_CONTEXT_FAILED:
-      case PA_CONTEXT_TERMINATED:
-        link->Settle(kFailed);
-        break;
-      default:
-        break;
-    }
-  }
-
-  static void OnConnectTimeout(pa_mainloop_api*, pa_time_event*, const struct timeval*,
-                               void* self) {
-    auto* link = static_cast<TPulseLink*>(self);
-    link->FreeTimer();
-    // A server that accepts but never answers must not keep devices waiting forever.
-    if (link->state_ == kConnecting) pa_context_disconnect(link->context_);
-  }
-
-  static inline std::optional<Clock::time_point> lostAt_;
-
-  std::shared_ptr<TEventLoop> loop_;
-  pa_context* context_ = nullptr;
-  pa_time_event* timer_ = nullptr;
-  State state_ = kConnecting;
-  std::vector<TPulseClient*> waiters_;
-};
-
-void Unref(pa_operation* op) {
-  if (op) pa_operation_unref(op);
-}
 
 }  // namespace
 
@@ -409,26 +247,11 @@ void TMp3Device::Impl::ConnectLocked() {
 }
 
 bool TMp3Device::Impl::CreateStreamLocked() {
-  pa_sample_spec format{};
-  format.format = PA_SAMPLE_S16NE;
-  format.rate = static_cast<std::uint32_t>(rate_);
-  format.channels = static_cast<std::uint8_t>(frameBytes_ / 2);
-  stream_ = pa_stream_new(link_->Context(), "Velmo", &format, nullptr);
-  if (!stream_) {
-    TroubleLocked(MP3_ERR_STREAM, false);
-    return false;
-  }
-  pa_stream_set_state_callback(stream_, &Impl::OnStreamState, this);
-  pa_stream_set_write_callback(stream_, &Impl::OnWrite, this);
-  pa_buffer_attr attr{};
-  attr.maxlength = static_cast<std::uint32_t>(-1);
-  attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(kTargetLatencyUs, &format));
-  attr.prebuf = static_cast<std::uint32_t>(-1);
-  attr.minreq = static_cast<std::uint32_t>(-1);
-  attr.fragsize = static_cast<std::uint32_t>(-1);
   const auto flags = static_cast<pa_stream_flags_t>(
       PA_STREAM_START_CORKED | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
-  if (pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) < 0) {
+  stream_ = ConnectS16Playback(link_->Context(), "Velmo", rate_, static_cast<int>(frameBytes_ / 2),
+                               kTargetLatencyUs, flags, &Impl::OnStreamState, &Impl::OnWrite, this);
+  if (!stream_) {
     TroubleLocked(MP3_ERR_STREAM, false);
     return false;
   }
@@ -440,13 +263,8 @@ bool TMp3Device::Impl::CreateStreamLocked() {
 void TMp3Device::Impl::DropStreamLocked() {
   pos_ = NowLocked();
   if (link_) link_->RemoveWaiter(this);
-  if (stream_) {
-    pa_stream_set_state_callback(stream_, nullptr, nullptr);
-    pa_stream_set_write_callback(stream_, nullptr, nullptr);
-    pa_stream_disconnect(stream_);
-    pa_stream_unref(stream_);
-    stream_ = nullptr;
-  }
+  if (stream_) DisconnectStream(stream_);
+  stream_ = nullptr;
   streamState_ = kNoStream;
 }
 
@@ -637,7 +455,7 @@ void TMp3Device::Impl::RestartLocked(std::int64_t sample) {
   CancelDrainLocked();
   CorkLocked(true);
   filling_ = true;
-  if (stream_ && streamState_ == kReady) Unref(pa_stream_flush(stream_, nullptr, nullptr));
+  if (stream_ && streamState_ == kReady) UnrefOperation(pa_stream_flush(stream_, nullptr, nullptr));
   base_ = written_ = lastHeard_ = sample;
   {
     std::lock_guard lock(ring_.mutex);
@@ -653,7 +471,7 @@ void TMp3Device::Impl::RestartLocked(std::int64_t sample) {
 
 void TMp3Device::Impl::CorkLocked(bool cork) {
   if (stream_ && streamState_ == kReady) {
-    Unref(pa_stream_cork(stream_, cork ? 1 : 0, nullptr, nullptr));
+    UnrefOperation(pa_stream_cork(stream_, cork ? 1 : 0, nullptr, nullptr));
   }
 }
 
@@ -832,7 +650,8 @@ int TMp3Device::Impl::Stop() {
     mode_ = TMp3Mode::Stopped;
     CancelDrainLocked();
     CorkLocked(true);
-    if (stream_ && streamState_ == kReady) Unref(pa_stream_flush(stream_, nullptr, nullptr));
+    if (stream_ && streamState_ == kReady)
+      UnrefOperation(pa_stream_flush(stream_, nullptr, nullptr));
   }
   loop_->Unlock();
   return MP3_OK;

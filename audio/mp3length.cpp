@@ -169,6 +169,22 @@ std::int64_t TagLengthSamples(const TStreamInfo& info, std::int64_t fileSize) {
   return samples;
 }
 
+mpg123_handle* NewS16Decoder(long flags) {
+  int err = MPG123_OK;
+  mpg123_handle* handle = mpg123_new(nullptr, &err);
+  if (!handle) return nullptr;
+  mpg123_param(handle, MPG123_ADD_FLAGS, flags, 0);
+  mpg123_param(handle, MPG123_REMOVE_FLAGS, MPG123_AUTO_RESAMPLE, 0);
+  mpg123_format_none(handle);
+  const long* rates = nullptr;
+  std::size_t rateCount = 0;
+  mpg123_rates(&rates, &rateCount);
+  for (std::size_t i = 0; i < rateCount; ++i) {
+    mpg123_format(handle, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
+  }
+  return handle;
+}
+
 }  // namespace mp3
 
 namespace {
@@ -378,23 +394,12 @@ int TMp3Decoder::Open(const char* path) {
   }
 
   if (!handle_) {
-    int err = MPG123_OK;
-    handle_ = mpg123_new(nullptr, &err);
+    // Gapless: the encoder delay and padding are cut, so the decoded count is the length.
+    // No "Frankenstein" streams: the output format cannot change under the sound stream.
+    handle_ = mp3::NewS16Decoder(MPG123_QUIET | MPG123_GAPLESS | MPG123_NO_FRANKENSTEIN);
     if (!handle_) {
       Close();
       return MP3_ERR_DECODER;
-    }
-    // Gapless: the encoder delay and padding are cut, so the decoded count is the length.
-    // No "Frankenstein" streams: the output format cannot change under the sound stream.
-    mpg123_param(handle_, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_GAPLESS | MPG123_NO_FRANKENSTEIN,
-                 0);
-    mpg123_param(handle_, MPG123_REMOVE_FLAGS, MPG123_AUTO_RESAMPLE, 0);
-    mpg123_format_none(handle_);
-    const long* rates = nullptr;
-    std::size_t rateCount = 0;
-    mpg123_rates(&rates, &rateCount);
-    for (std::size_t i = 0; i < rateCount; ++i) {
-      mpg123_format(handle_, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
     }
   }
   int encoding = 0;

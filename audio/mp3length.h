@@ -74,6 +74,10 @@ bool ParseStreamStart(const std::uint8_t* data, std::size_t size, std::int64_t b
 // (announced bytes or frames that the file is too small to hold: a truncated file).
 std::int64_t TagLengthSamples(const TStreamInfo& info, std::int64_t fileSize);
 
+// A new decoder handle with `flags` (MPG123_*) added that puts out signed 16-bit samples at the
+// stream's own rate and channel count; null if the library cannot make one.
+mpg123_handle_struct* NewS16Decoder(long flags);
+
 }  // namespace mp3
 
 // Decodes one MP3 file to interleaved signed 16-bit native-endian PCM at the file's own rate

@@ -94,7 +94,7 @@ struct TStreamDownload::Hop {
 
   void StartAudio() {
     phase = Phase::kAudio;
-    owner->SetAudioAddress(url);
+    owner->SetAudioSource(url, contentType);
     const std::uint32_t interval = parser.head().metaInterval;
     demuxer = std::make_unique<TIcyDemuxer>(
         interval,
@@ -302,14 +302,35 @@ TDownloadState TStreamDownload::WaitOpened(std::chrono::milliseconds limit) cons
   return state_;
 }
 
+std::size_t TStreamDownload::CopyFront(std::uint8_t* dst, std::size_t max) const {
+  const std::size_t taken = std::min(max, ringFill_);
+  const std::size_t first = std::min(taken, ring_.size() - ringStart_);
+  std::memcpy(dst, ring_.data() + ringStart_, first);
+  std::memcpy(dst + first, ring_.data(), taken - first);
+  return taken;
+}
+
+std::size_t TStreamDownload::Peek(std::uint8_t* dst, std::size_t max) const {
+  std::lock_guard lock(mutex_);
+  return CopyFront(dst, max);
+}
+
+std::size_t TStreamDownload::WaitBuffered(std::size_t bytes,
+                                          std::chrono::milliseconds limit) const {
+  std::unique_lock lock(mutex_);
+  bytes = std::min(bytes, ring_.size());
+  changed_.wait_for(lock, limit, [&] {
+    return ringFill_ >= bytes || state_ == TDownloadState::kFailed ||
+           state_ == TDownloadState::kEnded || abort_.load();
+  });
+  return ringFill_;
+}
+
 std::size_t TStreamDownload::Read(std::uint8_t* dst, std::size_t max) {
   std::size_t taken = 0;
   {
     std::lock_guard lock(mutex_);
-    taken = std::min(max, ringFill_);
-    const std::size_t first = std::min(taken, ring_.size() - ringStart_);
-    std::memcpy(dst, ring_.data() + ringStart_, first);
-    std::memcpy(dst + first, ring_.data(), taken - first);
+    taken = CopyFront(dst, max);
     ringStart_ = (ringStart_ + taken) % ring_.size();
     ringFill_ -= taken;
     consumed_ += taken;
@@ -340,6 +361,11 @@ std::string TStreamDownload::Meta() const {
 std::string TStreamDownload::Address() const {
   std::lock_guard lock(mutex_);
   return finalAddress_;
+}
+
+std::string TStreamDownload::ContentType() const {
+  std::lock_guard lock(mutex_);
+  return contentType_;
 }
 
 int TStreamDownload::Reconnects() const {
@@ -375,9 +401,10 @@ void TStreamDownload::PushMeta(std::string_view text) {
   if (callbacks_.meta) callbacks_.meta(copy);
 }
 
-void TStreamDownload::SetAudioAddress(const std::string& url) {
+void TStreamDownload::SetAudioSource(const std::string& url, const std::string& contentType) {
   std::lock_guard lock(mutex_);
   finalAddress_ = url;
+  contentType_ = contentType;
 }
 
 void TStreamDownload::Finish(TDownloadState state, int error) {
@@ -515,6 +542,7 @@ void TStreamDownload::Run() {
     {
       std::lock_guard lock(mutex_);
       ++reconnects_;
+      changed_.notify_all();  // a format sniff waiting for more judges what came
     }
     chain = TAddressChain();
     chain.Start(Address());

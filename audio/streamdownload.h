@@ -90,12 +90,19 @@ class TStreamDownload {
   std::size_t Read(std::uint8_t* dst, std::size_t max);
   // Waits until audio is buffered, the stream is over, or `limit` passed; true if audio waits.
   bool WaitReadable(std::chrono::milliseconds limit) const;
+  // Copies up to `max` of the first buffered bytes without taking them: the positions stay.
+  std::size_t Peek(std::uint8_t* dst, std::size_t max) const;
+  // Waits until `bytes` are buffered (at most the buffer's size), the stream is over, Stop, or
+  // `limit` passed; returns how many are buffered.
+  std::size_t WaitBuffered(std::size_t bytes, std::chrono::milliseconds limit) const;
 
   TFilePositions Positions() const;
   // The text of the last metadata block; empty before the first.
   std::string Meta() const;
   // The address audio came from, after redirects and play lists.
   std::string Address() const;
+  // The Content-Type the audio came with; empty when the server sent none.
+  std::string ContentType() const;
   int Reconnects() const;
 
  private:
@@ -105,9 +112,10 @@ class TStreamDownload {
   HopResult Transfer(const std::string& url);
   bool WaitAbortable(std::chrono::milliseconds wait);
   void Finish(TDownloadState state, int error);
-  void SetAudioAddress(const std::string& url);
-  std::size_t FreeRoom() const;                                // mutex held
-  void PushAudio(const std::uint8_t* data, std::size_t size);  // takes the mutex
+  void SetAudioSource(const std::string& url, const std::string& contentType);
+  std::size_t FreeRoom() const;                                     // mutex held
+  std::size_t CopyFront(std::uint8_t* dst, std::size_t max) const;  // mutex held
+  void PushAudio(const std::uint8_t* data, std::size_t size);       // takes the mutex
   void PushMeta(std::string_view text);
 
   static std::size_t HeaderCallback(char* data, std::size_t size, std::size_t n, void* hop);
@@ -135,6 +143,7 @@ class TStreamDownload {
   std::uint64_t received_ = 0;
   std::string meta_;
   std::string finalAddress_;
+  std::string contentType_;
   int reconnects_ = 0;
 };
 

@@ -5,6 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build ccache pkg-config
   qt6-base-dev libmpg123-dev libpulse-dev libcurl4-openssl-dev
+  libfaad-dev libvorbis-dev libogg-dev
   libgtest-dev libbenchmark-dev
 )
 if [[ "${1:-}" == "--test" ]]; then

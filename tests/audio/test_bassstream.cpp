@@ -12,11 +12,15 @@
 
 #include "audio/bass.h"
 #include "tests/audio/httptestserver.h"
+#include "tests/audio/streamfixtures.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using streamtest::Bytes;
+using streamtest::Kind;
+using streamtest::Tone;
 
 // What the library's callbacks saw, from its threads.
 struct Seen {
@@ -66,14 +70,15 @@ class BassStream : public ::testing::Test {
 };
 
 TEST_F(BassStream, TitlesReachTheTagsAndTheSync) {
-  const std::string audio(1000, 'a');
+  const std::string mp3 = Bytes(Tone(Kind::kMp3, 440));
+  ASSERT_GT(mp3.size(), 3000u);
   std::atomic<bool> sendSecond{false};
   server_.Route("/radio", [&](THttpTestServer::Connection& c) {
-    c.Send("ICY 200 OK\r\nicy-metaint: 1000\r\n\r\n" + audio +
-           MetaBlock("StreamTitle='First';StreamUrl='';") + audio);
+    c.Send("ICY 200 OK\r\nicy-metaint: 1000\r\n\r\n" + mp3.substr(0, 1000) +
+           MetaBlock("StreamTitle='First';StreamUrl='';") + mp3.substr(1000, 1000));
     for (auto deadline = Clock::now() + 5s; !sendSecond && Clock::now() < deadline;)
       std::this_thread::sleep_for(10ms);
-    c.Send(MetaBlock("StreamTitle='Second';") + audio);
+    c.Send(MetaBlock("StreamTitle='Second';") + mp3.substr(2000, 1000));
     c.Hold(5s);
   });
   const HSTREAM stream = Create(server_.Url("/radio"));
@@ -103,14 +108,15 @@ TEST_F(BassStream, TitlesReachTheTagsAndTheSync) {
        std::this_thread::sleep_for(10ms))
     downloaded = BASS_StreamGetFilePosition(stream, BASS_FILEPOS_DOWNLOAD);
   EXPECT_EQ(downloaded, 3000u) << "the metadata blocks must not count as audio";
-  EXPECT_EQ(BASS_StreamGetFilePosition(stream, BASS_FILEPOS_CURRENT), 0u);
+  EXPECT_EQ(BASS_StreamGetFilePosition(stream, BASS_FILEPOS_CURRENT), 0u)
+      << "recognising the format must leave the bytes in the buffer";
   EXPECT_EQ(BASS_StreamFree(stream), BASS_TRUE);
   EXPECT_EQ(BASS_ChannelGetTags(stream, BASS_TAG_META), nullptr);
   EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_HANDLE);
 }
 
 TEST_F(BassStream, OpensFollowPlayListsOnlyWhenConfigured) {
-  const std::string audio(5000, 'a');
+  const std::string audio = Bytes(Tone(Kind::kMp3, 440)).substr(0, 5000);
   server_.Route("/audio", [&](THttpTestServer::Connection& c) {
     c.Send("HTTP/1.1 200 OK\r\nContent-Type: audio/mpeg\r\n\r\n" + audio);
   });
@@ -132,7 +138,7 @@ TEST_F(BassStream, OpensFollowPlayListsOnlyWhenConfigured) {
   const Case cases[] = {
       {1, "/list.pls", audio.size(), BASS_OK},
       {2, "/list.pls", audio.size(), BASS_OK},
-      {0, "/list.pls", pls.size(), BASS_OK},  // not asked to follow: the list is the stream
+      {0, "/list.pls", 0, BASS_ERROR_FORMAT},  // not asked to follow: the list is no audio
       {1, "/missing", 0, BASS_ERROR_HTTP},
   };
   for (const Case& c : cases) {
@@ -159,7 +165,7 @@ TEST_F(BassStream, OpensFollowPlayListsOnlyWhenConfigured) {
 // The player waits for the buffer with this loop: leave when END fails or more than
 // 75 % is filled. A short stream that ends below that must still let it go.
 TEST_F(BassStream, TheBufferingWaitEndsWhenTheDownloadDoes) {
-  const std::string body(10 * 1000, 'a');
+  const std::string body = Bytes(Tone(Kind::kMp3, 440)).substr(0, 10 * 1000);
   server_.Route("/short", [&](THttpTestServer::Connection& c) {
     c.Send("HTTP/1.1 200 OK\r\nContent-Length: 10000\r\n\r\n" + body);
   });
@@ -180,24 +186,34 @@ TEST_F(BassStream, TheBufferingWaitEndsWhenTheDownloadDoes) {
   EXPECT_EQ(BASS_StreamGetFilePosition(stream, BASS_FILEPOS_DOWNLOAD), body.size());
 }
 
+// Opening waits for the first byte and then for enough bytes to know the format; a free from
+// another thread ends either wait.
 TEST_F(BassStream, FreeOnAnotherThreadAbandonsAnOpen) {
   server_.Route("/silent", [](THttpTestServer::Connection& c) { c.Hold(); });
-  HSTREAM stream = 1;
-  int error = BASS_OK;
-  Clock::time_point returned;
-  std::thread opener([&] {
-    stream = Create(server_.Url("/silent"));
-    error = BASS_ErrorGetCode();
-    returned = Clock::now();
+  server_.Route("/trickle", [](THttpTestServer::Connection& c) {
+    c.Send("ICY 200 OK\r\n\r\n" + std::string(100, '\xff'));
+    c.Hold();
   });
-  std::this_thread::sleep_for(300ms);
-  const auto freed = Clock::now();
-  EXPECT_EQ(BASS_Free(), BASS_TRUE);
-  EXPECT_LT(Clock::now() - freed, 200ms);
-  opener.join();
-  EXPECT_EQ(stream, 0u);
-  EXPECT_EQ(error, BASS_ERROR_HANDLE);
-  EXPECT_LT(returned - freed, 200ms);
+  for (const char* path : {"/silent", "/trickle"}) {
+    SCOPED_TRACE(path);
+    HSTREAM stream = 1;
+    int error = BASS_OK;
+    Clock::time_point returned;
+    std::thread opener([&] {
+      stream = Create(server_.Url(path));
+      error = BASS_ErrorGetCode();
+      returned = Clock::now();
+    });
+    std::this_thread::sleep_for(300ms);
+    const auto freed = Clock::now();
+    EXPECT_EQ(BASS_Free(), BASS_TRUE);
+    EXPECT_LT(Clock::now() - freed, 200ms);
+    opener.join();
+    EXPECT_EQ(stream, 0u);
+    EXPECT_EQ(error, BASS_ERROR_HANDLE);
+    EXPECT_LT(returned - freed, 200ms);
+    ASSERT_EQ(BASS_Init(-1, 44100, 0, nullptr, nullptr), BASS_TRUE);
+  }
 }
 
 }  // namespace

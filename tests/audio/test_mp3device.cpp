@@ -1,42 +1,30 @@
 // The MP3 device against the real sound server: position, pause, seek, stop and the end of a
 // file as the player polls them, and what really comes out (recorded from the monitor of a null
 // sink the process makes for itself and plays to, so that no other sound on the server mixes
-// in).
-//
-// Threading: the test body drives the device from the main thread. MonitorRecorder reads the
-// monitor on a thread of its own and appends to its sample buffer under its mutex; Stop joins
-// that thread before the samples are read.
+// in; soundmonitor.h).
 #include <gtest/gtest.h>
-#include <pulse/error.h>
-#include <pulse/simple.h>
 
-#include <QCoreApplication>
-#include <QProcess>
-
-#include <algorithm>
-#include <atomic>
 #include <chrono>
-#include <cmath>
-#include <cstdlib>
-#include <mutex>
 #include <random>
 #include <thread>
-#include <vector>
 
 #include "audio/mp3device.h"
 #include "tests/audio/mp3testfiles.h"
+#include "tests/audio/soundmonitor.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using mp3test::File;
+using soundtest::Analyse;
+using soundtest::Heard;
+using soundtest::MonitorRecorder;
 
 // An idle null sink renders up to two seconds ahead, so the first audio of a new stream can be
 // heard that much later; the device reports position 0 until then.
 constexpr auto kStartBound = 5s;
 constexpr auto kEndBound = 8s;
-constexpr int kRecordRate = 44100;
 
 std::int64_t Ms(Clock::duration d) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
@@ -50,60 +38,10 @@ std::int64_t PositionOf(const TMp3Device& device) {
 
 using mp3test::WaitUntil;
 
-QString Pactl(const QStringList& args, bool* ok) {
-  QProcess process;
-  process.start(QStringLiteral("pactl"), args);
-  *ok = process.waitForStarted(5000) && process.waitForFinished(5000) &&
-        process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-  if (!*ok) process.kill();
-  return QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
-}
-
-// Checks the server, then gives the process a null sink of its own as the default for its
-// streams (PULSE_SINK, read when the device first connects). Without a server every test
-// fails with `problem`.
-class SoundServer : public ::testing::Environment {
- public:
-  void SetUp() override {
-    bool ok = false;
-    Pactl({QStringLiteral("info")}, &ok);
-    if (!ok) {
-      problem =
-          QStringLiteral(
-              "no PulseAudio server answers `pactl info` (PULSE_SERVER=%1, "
-              "XDG_RUNTIME_DIR=%2). These tests need one: export XDG_RUNTIME_DIR as "
-              "scripts/run-tests.sh does and run scripts/start-sound-server.sh.")
-              .arg(qEnvironmentVariable("PULSE_SERVER"), qEnvironmentVariable("XDG_RUNTIME_DIR"));
-      return;
-    }
-    sink = QStringLiteral("velmo_test_%1").arg(QCoreApplication::applicationPid());
-    module = Pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
-                    QStringLiteral("sink_name=") + sink},
-                   &ok);
-    if (!ok) {
-      problem = QStringLiteral("the server would not load module-null-sink");
-      return;
-    }
-    qputenv("PULSE_SINK", sink.toLocal8Bit());
-  }
-
-  void TearDown() override {
-    bool ok = false;
-    if (!module.isEmpty()) Pactl({QStringLiteral("unload-module"), module}, &ok);
-  }
-
-  QString problem;
-  QString sink;
-  QString module;
-};
-
-SoundServer* const theServer =
-    static_cast<SoundServer*>(::testing::AddGlobalTestEnvironment(new SoundServer));
-
 class Mp3DeviceTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(theServer->problem.isEmpty()) << theServer->problem.toStdString();
+    ASSERT_TRUE(soundtest::SoundProblem().isEmpty()) << soundtest::SoundProblem().toStdString();
   }
 
   // Plays `device` from where it is and waits until the position has moved past `beyond`.
@@ -380,138 +318,6 @@ TEST_F(Mp3DeviceTest, OpenAndCloseWhilePlayingReturnAtOnce) {
   ASSERT_EQ(device.Close(), MP3_OK);
   EXPECT_LT(Ms(Clock::now() - start), 100);
   EXPECT_EQ(device.Mode(), TMp3Mode::NotReady);
-}
-
-// Records the monitor of the test sink as mono float samples at 44.1 kHz.
-class MonitorRecorder {
- public:
-  ~MonitorRecorder() { Stop(); }
-
-  // Empty, or why recording cannot start.
-  QString Start() {
-    const QString sink = theServer->sink;
-    pa_sample_spec format{PA_SAMPLE_S16NE, kRecordRate, 2};
-    pa_buffer_attr attr{};
-    attr.maxlength = static_cast<std::uint32_t>(-1);
-    attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(20000, &format));
-    int error = 0;
-    const QByteArray monitor = (sink + QStringLiteral(".monitor")).toLocal8Bit();
-    pa_ = pa_simple_new(nullptr, "velmo-tests", PA_STREAM_RECORD, monitor.constData(), "monitor",
-                        &format, nullptr, &attr, &error);
-    if (!pa_)
-      return QStringLiteral("cannot record %1: %2")
-          .arg(sink, QString::fromUtf8(pa_strerror(error)));
-    thread_ = std::thread([this] { Loop(); });
-    // Only once the monitor delivers is the start of what follows sure to be in the recording.
-    if (!WaitUntil([this] { return SampleCount() > 0; }, 5s))
-      return QStringLiteral("the monitor delivers nothing");
-    return {};
-  }
-
-  std::size_t SampleCount() {
-    std::lock_guard lock(mutex_);
-    return samples_.size();
-  }
-
-  std::vector<float> Stop() {
-    stop_ = true;
-    if (thread_.joinable()) thread_.join();
-    if (pa_) pa_simple_free(pa_);
-    pa_ = nullptr;
-    std::lock_guard lock(mutex_);
-    return samples_;
-  }
-
- private:
-  void Loop() {
-    std::vector<std::int16_t> chunk(2 * kRecordRate / 100);
-    while (!stop_) {
-      int error = 0;
-      if (pa_simple_read(pa_, chunk.data(), chunk.size() * 2, &error) < 0) return;
-      std::lock_guard lock(mutex_);
-      for (std::size_t i = 0; i + 1 < chunk.size(); i += 2) {
-        samples_.push_back((chunk[i] + chunk[i + 1]) / 65536.0f);
-      }
-    }
-  }
-
-  pa_simple* pa_ = nullptr;
-  std::thread thread_;
-  std::atomic<bool> stop_{false};
-  std::mutex mutex_;
-  std::vector<float> samples_;
-};
-
-// What came out, in 10 ms windows: a window is "sound" above a level far under the test tone.
-struct Heard {
-  int soundWindows = 0;
-  int longestGapInside = 0;  // windows of no sound between the first and the last sound
-  float loudestInGap = 0;    // RMS of the loudest window of that gap
-  float medianRms = 0;       // of the sound windows
-  float peakRms = 0;         // over everything
-  double hz = 0;             // from the zero crossings inside runs of sound windows
-};
-
-Heard Analyse(const std::vector<float>& samples) {
-  constexpr std::size_t kWindow = kRecordRate / 100;
-  constexpr float kSound = 0.01f;
-  std::vector<float> rms;
-  for (std::size_t at = 0; at + kWindow <= samples.size(); at += kWindow) {
-    double sum = 0;
-    for (std::size_t i = at; i < at + kWindow; ++i) sum += samples[i] * samples[i];
-    rms.push_back(static_cast<float>(std::sqrt(sum / kWindow)));
-  }
-  Heard h;
-  std::vector<float> sound;
-  // Per run of sound: half periods between its first and last zero crossing, and their span,
-  // so that a run cut off mid-period does not bend the frequency.
-  long halfPeriods = 0;
-  long span = 0;
-  long runFirst = -1;
-  long runLast = -1;
-  long runCrossings = 0;
-  const auto endRun = [&] {
-    if (runCrossings > 1) {
-      halfPeriods += runCrossings - 1;
-      span += runLast - runFirst;
-    }
-    runFirst = runLast = -1;
-    runCrossings = 0;
-  };
-  std::size_t gapStart = 0;
-  bool begun = false;
-  for (std::size_t w = 0; w < rms.size(); ++w) {
-    h.peakRms = std::max(h.peakRms, rms[w]);
-    if (rms[w] < kSound) {
-      endRun();
-      continue;
-    }
-    const int gap = begun ? static_cast<int>(w - gapStart) : 0;
-    if (gap > h.longestGapInside) {
-      h.longestGapInside = gap;
-      // The windows at either edge may hold the fade of a cut; the rest must be silent.
-      h.loudestInGap = 0;
-      for (std::size_t g = gapStart + 2; g + 2 < w; ++g)
-        h.loudestInGap = std::max(h.loudestInGap, rms[g]);
-    }
-    begun = true;
-    gapStart = w + 1;
-    sound.push_back(rms[w]);
-    for (std::size_t i = std::max<std::size_t>(1, w * kWindow); i < (w + 1) * kWindow; ++i) {
-      if ((samples[i - 1] < 0) == (samples[i] < 0)) continue;
-      if (runFirst < 0) runFirst = static_cast<long>(i);
-      runLast = static_cast<long>(i);
-      ++runCrossings;
-    }
-  }
-  endRun();
-  h.soundWindows = static_cast<int>(sound.size());
-  if (!sound.empty()) {
-    std::nth_element(sound.begin(), sound.begin() + sound.size() / 2, sound.end());
-    h.medianRms = sound[sound.size() / 2];
-    if (span > 0) h.hz = halfPeriods / 2.0 / (static_cast<double>(span) / kRecordRate);
-  }
-  return h;
 }
 
 class Mp3DeviceSound : public Mp3DeviceTest {

@@ -2,18 +2,13 @@
 // PULSE_SERVER elsewhere before its first connection, which a process that has already
 // connected would not notice.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
-
-#include <QTemporaryDir>
 
 #include <chrono>
-#include <cstring>
 #include <thread>
 
 #include "audio/mp3device.h"
 #include "tests/audio/mp3testfiles.h"
+#include "tests/audio/silentsocket.h"
 
 namespace {
 
@@ -43,18 +38,9 @@ TEST(Mp3DeviceWithoutServer, MissingServerFailsOpenAtOnce) {
 // A socket that accepts connections but never answers: no call may wait for it, and the
 // device gives up on it in bounded time and says so.
 TEST(Mp3DeviceWithoutServer, SilentServerIsGivenUpWithoutBlocking) {
-  QTemporaryDir dir;
-  ASSERT_TRUE(dir.isValid());
-  const QByteArray socketPath = dir.filePath(QStringLiteral("silent")).toLocal8Bit();
-  const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  ASSERT_GE(listener, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  ASSERT_LT(static_cast<std::size_t>(socketPath.size()), sizeof address.sun_path);
-  std::memcpy(address.sun_path, socketPath.constData(), socketPath.size());
-  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(::listen(listener, 4), 0);
-  qputenv("PULSE_SERVER", "unix:" + socketPath);
+  TSilentSocket silent;
+  ASSERT_TRUE(silent.Listening());
+  qputenv("PULSE_SERVER", silent.ServerAddress());
 
   const QString path = mp3test::File("cbr");
   TMp3Device device;
@@ -76,7 +62,6 @@ TEST(Mp3DeviceWithoutServer, SilentServerIsGivenUpWithoutBlocking) {
   start = Clock::now();
   EXPECT_EQ(device.Close(), MP3_OK);
   EXPECT_LT(Ms(Clock::now() - start), 100);
-  ::close(listener);
 }
 
 }  // namespace
