@@ -1,6 +1,7 @@
 // Radio entries in the real window, against HTTP servers of the test's own on 127.0.0.1: the
-// texts of the entry's row while the stream connects and buffers, the error box, and that an
-// open in progress never holds up the window and is dropped by whatever comes after it.
+// texts of the entry's row while the stream connects and buffers, the error box, that an open in
+// progress never holds up the window and is dropped by whatever comes after it, and what the
+// test radio station's streams sound like.
 #include <QLabel>
 #include <QScrollBar>
 #include <QTreeView>
@@ -12,6 +13,7 @@
 #include "platform/mastermute.h"
 #include "tests/audio/httptestserver.h"
 #include "tests/audio/mp3testfiles.h"
+#include "tests/audio/soundmonitor.h"
 #include "tests/ui/mainformfixture.h"
 
 namespace {
@@ -307,6 +309,106 @@ TEST_F(StreamWindow, TheVolumeBarDrivesTheStreamAndStartsTheNextAtItsValue) {
   form->ScrVolume->setValue(20);
   EXPECT_FLOAT_EQ(BASS_GetVolume(), 0.2f);
   EXPECT_EQ(form->lblProcents->text(), QStringLiteral("20 % "));
+}
+
+// The test radio station heard through the window: a private Icecast server that the test command
+// starts, recorded from the monitor of the test process's null sink.
+class StationSound : public StreamWindow {
+ protected:
+  void SetUp() override {
+    StreamWindow::SetUp();
+    base_ = qgetenv("VELMO_TEST_RADIO");
+    if (base_.isEmpty())
+      GTEST_SKIP() << "VELMO_TEST_RADIO is not set: scripts/run-tests.sh sets it";
+    ASSERT_TRUE(soundtest::SoundProblem().isEmpty()) << soundtest::SoundProblem().toStdString();
+    StartWithEntries({{QStringLiteral("mp3.m3u"), "#EXTM3U\n" + base_ + "/tone.mp3\n"},
+                      {QStringLiteral("aac.pls"),
+                       "[playlist]\nNumberOfEntries=1\nFile1=" + base_ + "/tone.aac\n"},
+                      {QStringLiteral("ogg.m3u"), base_ + "/tone.ogg\n"}});
+    const QString problem = recorder_.Start();
+    ASSERT_TRUE(problem.isEmpty()) << problem.toStdString();
+  }
+  void TearDown() override {
+    recorder_.Stop();
+    StreamWindow::TearDown();
+  }
+
+  // What the sink played during the next `length`, with the window's events handled meanwhile.
+  soundtest::Heard Next(std::chrono::milliseconds length) {
+    const std::size_t from = recorder_.SampleCount();
+    const std::size_t count =
+        static_cast<std::size_t>(length.count()) * soundtest::kRecordRate / 1000;
+    Await([&] { return recorder_.SampleCount() >= from + count; }, length + 5s);
+    const std::vector<float> samples = recorder_.Samples();
+    const std::size_t end = std::min(samples.size(), from + count);
+    if (from >= end) return {};
+    return soundtest::Analyse({samples.begin() + static_cast<std::ptrdiff_t>(from),
+                               samples.begin() + static_cast<std::ptrdiff_t>(end)});
+  }
+  // Waits (bounded) for a second of steady tone at `hz` and returns it.
+  soundtest::Heard ToneAt(double hz) {
+    soundtest::Heard heard;
+    for (auto end = Clock::now() + 20s; Clock::now() < end;) {
+      heard = Next(1000ms);
+      if (heard.soundWindows >= 95 && std::abs(heard.hz - hz) < hz * 0.03) break;
+    }
+    return heard;
+  }
+
+  QByteArray base_;
+  soundtest::MonitorRecorder recorder_;
+};
+
+constexpr double kMp3Hz = 440;
+constexpr double kAacHz = 660;
+constexpr double kOggHz = 880;
+
+TEST_F(StationSound, EachFormatPlaysItsToneAndANewPlayReplacesTheLast) {
+  const double tones[] = {kMp3Hz, kAacHz, kOggHz};
+  for (int row : {0, 1, 2, 0}) {
+    PlayRow(row);
+    const soundtest::Heard heard = ToneAt(tones[row]);
+    EXPECT_GE(heard.soundWindows, 95) << row;
+    // Two streams at once would mix their pitches.
+    EXPECT_NEAR(heard.hz, tones[row], tones[row] * 0.03) << row;
+    EXPECT_EQ(heard.longestGapInside, 0) << row;
+  }
+  EXPECT_TRUE(Messages().empty());
+}
+
+TEST_F(StationSound, StopSilencesAndNextMovesToTheNextStation) {
+  PlayRow(0);
+  ASSERT_GE(ToneAt(kMp3Hz).soundWindows, 95);
+  form->Mp3NextExecute();
+  const soundtest::Heard next = ToneAt(kAacHz);
+  EXPECT_NEAR(next.hz, kAacHz, kAacHz * 0.03);
+  form->Mp3CloseExecute();
+  Next(300ms);  // what the sink had already taken
+  EXPECT_EQ(Next(1000ms).soundWindows, 0);
+}
+
+TEST_F(StationSound, TheVolumeBarScalesTheLevel) {
+  form->ScrVolume->setValue(100);
+  PlayRow(0);
+  const soundtest::Heard full = ToneAt(kMp3Hz);
+  ASSERT_GE(full.soundWindows, 95);
+  form->ScrVolume->setValue(20);
+  Next(500ms);
+  const soundtest::Heard low = Next(1000ms);
+  ASSERT_GT(full.medianRms, 0);
+  EXPECT_NEAR(low.medianRms / full.medianRms, 0.2, 0.03);
+  EXPECT_NEAR(low.hz, kMp3Hz, kMp3Hz * 0.03);
+}
+
+TEST_F(StationSound, TheStationsTitlesReachTheWindow) {
+  PlayRow(0);
+  const QString prefix = QStringLiteral("Velmo Test - Title ");
+  ASSERT_TRUE(Await([&] { return form->StreamTitle().startsWith(prefix); }, 15s))
+      << form->StreamTitle().toStdString();
+  const QString first = form->StreamTitle();
+  // The station changes its title every two seconds.
+  ASSERT_TRUE(Await([&] { return form->StreamTitle() != first; }, 10s));
+  EXPECT_TRUE(form->StreamTitle().startsWith(prefix)) << form->StreamTitle().toStdString();
 }
 
 }  // namespace
