@@ -92,8 +92,8 @@ int main(int argc, char** argv) {
   QTemporaryDir dir;
   const QString list = dir.filePath(QStringLiteral("MP3_PLAYER_PLAY_LIST.DAT"));
   Mp3Session = std::make_unique<TMp3Session>();
-  for (int i = 0; i < kTracks; ++i) Mp3Session->AddToCash(FreshRecord(i));
-  TMp3Settings& settings = Mp3Session->Mp3Seetings();
+  for (int i = 0; i < kTracks; ++i) Mp3Session->AddToCache(FreshRecord(i));
+  TMp3Settings& settings = Mp3Session->Mp3Settings();
   settings.SavePlayList(list);
   DropRecords();
   // The parsed file stays cached by the profile reader; one read beforehand keeps it out of the
@@ -108,7 +108,7 @@ int main(int argc, char** argv) {
   {
     // The list keeps the rows and the cache; the reader's own vector goes.
     const auto read = settings.ReadPlayList(list);
-    rows = MakeRows(*Mp3Session->CashMp3());
+    rows = MakeRows(*Mp3Session->CacheMp3());
     if (read.size() != rows.size()) std::abort();
   }
   CheckCount(rows.size());
@@ -117,8 +117,8 @@ int main(int argc, char** argv) {
   rows = {};
   DropRecords();
   before = Measure();
-  for (int i = 0; i < kTracks; ++i) Mp3Session->AddToCash(FreshRecord(i));
-  rows = MakeRows(*Mp3Session->CashMp3());
+  for (int i = 0; i < kTracks; ++i) Mp3Session->AddToCache(FreshRecord(i));
+  rows = MakeRows(*Mp3Session->CacheMp3());
   CheckCount(rows.size());
   Report("one by one, no sharing + rows (reference)", before, Measure());
 

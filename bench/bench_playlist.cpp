@@ -20,7 +20,7 @@ void FillCache() {
   Mp3Session->SetRefresh();
   for (int i = 0; i < kTracks; ++i) {
     const QString name = QStringLiteral("%1 - Artist Name - Song Title Number %1.mp3").arg(i);
-    Mp3Session->AddToCash(std::make_shared<TMp3Player>(
+    Mp3Session->AddToCache(std::make_shared<TMp3Player>(
         i, QStringLiteral("/home/user/Music/Artist Name/Album %1/").arg(i / 12) + name, name,
         QString::number(3000 + i % 5000), QStringLiteral("0:3:%1").arg(10 + i % 50), 0,
         185000LL * (i + 1)));
@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
   const QString list = dir.filePath(QStringLiteral("MP3_PLAYER_PLAY_LIST.DAT"));
   Mp3Session = std::make_unique<TMp3Session>();
   FillCache();
-  TMp3Settings& settings = Mp3Session->Mp3Seetings();
+  TMp3Settings& settings = Mp3Session->Mp3Settings();
   settings.SavePlayList(list);
   const std::vector<std::string> lines = SplitLines(list);
   std::printf("main list: %d tracks, %lld bytes, %zu lines\n", kTracks,
@@ -106,7 +106,7 @@ int main(int argc, char** argv) {
       [&] {
         QSettings ini(qsettingsCopy, QSettings::IniFormat);
         int i = 0;
-        for (const auto& mp3 : *Mp3Session->CashMp3()) {
+        for (const auto& mp3 : *Mp3Session->CacheMp3()) {
           ini.beginGroup(QStringLiteral("%1PlayList").arg(i++));
           ini.setValue(QStringLiteral("FileName"), mp3->Mp3Path());
           ini.setValue(QStringLiteral("FileSize"), mp3->Mp3Size());
@@ -124,7 +124,7 @@ int main(int argc, char** argv) {
   const double duplicates = bench::MedianMs(3, [&] {
     int found = 0;
     for (int i = 0; i < 10000; ++i) {
-      const auto& mp3 = (*Mp3Session->CashMp3())[(i * 7919) % kTracks];
+      const auto& mp3 = (*Mp3Session->CacheMp3())[(i * 7919) % kTracks];
       const QString path = (i % 2) ? mp3->Mp3Path() : mp3->Mp3Path() + QStringLiteral(".x");
       found += Mp3Session->GetMp3ByName(list, path) ? 1 : 0;
     }

@@ -20,11 +20,11 @@ void StoreList(const QString& path, int tracks) {
   Mp3Session = std::make_unique<TMp3Session>();
   for (int i = 0; i < tracks; ++i) {
     const QString name = QStringLiteral("%1 - Artist Name - Song Title Number %1.mp3").arg(i);
-    Mp3Session->AddToCash(std::make_shared<TMp3Player>(
+    Mp3Session->AddToCache(std::make_shared<TMp3Player>(
         i, QStringLiteral("/home/user/Music/Album %1/").arg(i / 12) + name, name,
         QString::number(3000 + i % 5000), QStringLiteral("0:3:%1").arg(10 + i % 50), 0, 0));
   }
-  if (tracks > 0) Mp3Session->Mp3Seetings().SavePlayList(path);
+  if (tracks > 0) Mp3Session->Mp3Settings().SavePlayList(path);
   Mp3Session.reset();
 }
 

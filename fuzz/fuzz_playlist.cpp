@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Check(count >= 0, "negative track count");
   Check(count <= 2 * sections, "more tracks than the sections can stand for");
 
-  const std::vector<TMp3PlayerPtr> records = Mp3Session->Mp3Seetings().ReadPlayList(ini);
+  const std::vector<TMp3PlayerPtr> records = Mp3Session->Mp3Settings().ReadPlayList(ini);
   Check(static_cast<int>(records.size()) == count, "records differ from the track count");
   Check(Mp3Session->CacheCount() == count, "records missing from the cache");
   for (std::size_t i = 0; i < records.size(); ++i) {

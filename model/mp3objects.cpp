@@ -148,11 +148,11 @@ TMp3Session::TParts& TMp3Session::Parts() {
   return *FParts;
 }
 
-void TMp3Session::SetCashMp3(std::unique_ptr<TMp3Cache> cache) {
+void TMp3Session::SetCacheMp3(std::unique_ptr<TMp3Cache> cache) {
   if (cache || FParts) Parts().cache = std::move(cache);
 }
 
-void TMp3Session::AddToCash(const TMp3PlayerPtr& _Mp3) {
+void TMp3Session::AddToCache(const TMp3PlayerPtr& _Mp3) {
   if (!_Mp3) return;
   std::unique_ptr<TMp3Cache>& cache = Parts().cache;
   if (!cache) cache = std::make_unique<TMp3Cache>();
@@ -160,7 +160,7 @@ void TMp3Session::AddToCash(const TMp3PlayerPtr& _Mp3) {
 }
 
 void TMp3Session::TrimCache() {
-  TMp3Cache* cache = CashMp3();
+  TMp3Cache* cache = CacheMp3();
   if (!cache) return;
   const std::size_t keep = cache->size() + cache->size() / 16;
   if (cache->capacity() - cache->size() <= cache->size() / 8) return;
@@ -171,7 +171,7 @@ void TMp3Session::TrimCache() {
 }
 
 TMp3PlayerPtr TMp3Session::GetMp3ByID(int _ID) const {
-  const TMp3Cache* cache = CashMp3();
+  const TMp3Cache* cache = CacheMp3();
   if (!cache) return nullptr;
   for (const auto& mp3 : *cache)
     if (mp3->Mp3ID() == _ID) return mp3;
@@ -179,7 +179,7 @@ TMp3PlayerPtr TMp3Session::GetMp3ByID(int _ID) const {
 }
 
 TMp3PlayerPtr TMp3Session::GetMp3Status() const {
-  const TMp3Cache* cache = CashMp3();
+  const TMp3Cache* cache = CacheMp3();
   if (!cache) return nullptr;
   for (const auto& mp3 : *cache)
     if (mp3->Mp3State() == 1) return mp3;
@@ -276,7 +276,7 @@ QString TMp3Session::SecToTime(std::int64_t Sec) {
   return text + QString::number(r);
 }
 
-TMp3Settings& TMp3Session::Mp3Seetings() {
+TMp3Settings& TMp3Session::Mp3Settings() {
   std::unique_ptr<TMp3Settings>& settings = Parts().settings;
   if (!settings) settings = std::make_unique<TMp3Settings>();
   return *settings;
@@ -379,10 +379,10 @@ TMp3PlayerPtr TMp3PathPool::MakePlayer(int _Mp3ID, const QString& _Mp3Path, QStr
 // ---- TMp3Settings ----
 
 void TMp3Settings::Refresh() {
-  FChekSysTray = 0;
+  FCheckSysTray = 0;
   FCheckRepeat = false;
   FDefaultPath.clear();
-  FLangaugeType = 0;
+  FLanguageType = 0;
 }
 
 std::vector<TMp3PlayerPtr> TMp3Settings::ReadPlayList(const QString& LocationStr) {
@@ -441,17 +441,17 @@ std::vector<TMp3PlayerPtr> TMp3Settings::ReadPlayList(const platform::IniFile& i
     }
     CurrMp3 = mp3;
     result.push_back(mp3);
-    Mp3Session->AddToCash(mp3);
+    Mp3Session->AddToCache(mp3);
     if (FOnLoadProgress) FOnLoadProgress(mp3.get());
   }
   return result;
 }
 
 void TMp3Settings::SavePlayList(const QString& _LocationStr) {
-  if (!Mp3Session->CashMp3()) return;
+  if (!Mp3Session->CacheMp3()) return;
   // A copy of the references: the window processes events during the loop and a command run
   // from there may change the cache.
-  const TMp3Cache records = *Mp3Session->CashMp3();
+  const TMp3Cache records = *Mp3Session->CacheMp3();
   platform::IniFile ini(_LocationStr);
   TPendingEvents pending;
   int written = 0;

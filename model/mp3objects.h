@@ -40,14 +40,14 @@ class TMp3Session {
   TMp3Session& operator=(const TMp3Session&) = delete;
 
   // Null until the first record is added, and again after SetRefresh/Refresh.
-  TMp3Cache* CashMp3() const { return FParts ? FParts->cache.get() : nullptr; }
-  void SetCashMp3(std::unique_ptr<TMp3Cache> cache);
+  TMp3Cache* CacheMp3() const { return FParts ? FParts->cache.get() : nullptr; }
+  void SetCacheMp3(std::unique_ptr<TMp3Cache> cache);
   int CacheCount() const {
-    const TMp3Cache* cache = CashMp3();
+    const TMp3Cache* cache = CacheMp3();
     return cache ? static_cast<int>(cache->size()) : 0;
   }
 
-  void AddToCash(const TMp3PlayerPtr& _Mp3);
+  void AddToCache(const TMp3PlayerPtr& _Mp3);
   // Gives back most of the room that appending one record at a time left in the cache, keeping
   // a little for the next few adds. For the end of a command that added many.
   void TrimCache();
@@ -55,7 +55,7 @@ class TMp3Session {
   TMp3PlayerPtr GetMp3Status() const;
   // The playing time the list already has: the running total of the last record that has a
   // time (a record read from a file carries the file's total). 0 when none has.
-  std::int64_t ListTotalTime() const { return TotalTimeOf(CashMp3()); }
+  std::int64_t ListTotalTime() const { return TotalTimeOf(CacheMp3()); }
   static std::int64_t TotalTimeOf(const TMp3Cache* cache);
   void SetRefresh();
   void Refresh();
@@ -80,7 +80,7 @@ class TMp3Session {
   static QString GetTotalTime(std::int64_t Sec) { return SecToTime(Sec); }
 
   // Created on first use; the same object afterwards.
-  TMp3Settings& Mp3Seetings();
+  TMp3Settings& Mp3Settings();
 
  private:
   struct TParts {
@@ -186,8 +186,8 @@ class TMp3Settings : public TMp3Session {
   // Writes the track cache of Mp3Session; throws platform::IniWriteError when it cannot.
   void SavePlayList(const QString& _LocationStr);
 
-  int ChekSysTray() const { return FChekSysTray; }
-  void SetChekSysTray(int v) { FChekSysTray = v; }
+  int CheckSysTray() const { return FCheckSysTray; }
+  void SetCheckSysTray(int v) { FCheckSysTray = v; }
   bool CheckRepeat() const { return FCheckRepeat; }
   void SetCheckRepeat(bool v) { FCheckRepeat = v; }
   const QString& DefaultPath() const { return FDefaultPath; }
@@ -196,20 +196,20 @@ class TMp3Settings : public TMp3Session {
   void SetColor(int v) { FColor = v; }
   int Volume() const { return FVolume; }
   void SetVolume(int v) { FVolume = v; }
-  int LangaugeType() const { return FLangaugeType; }
-  void SetLangaugeType(int v) { FLangaugeType = v; }
+  int LanguageType() const { return FLanguageType; }
+  void SetLanguageType(int v) { FLanguageType = v; }
   const TNotifyEvent& OnLoadProgress() const { return FOnLoadProgress; }
   void SetOnLoadProgress(TNotifyEvent e) { FOnLoadProgress = std::move(e); }
   const TNotifyEvent& OnCloseProgress() const { return FOnCloseProgress; }
   void SetOnCloseProgress(TNotifyEvent e) { FOnCloseProgress = std::move(e); }
 
  private:
-  int FChekSysTray = 0;
+  int FCheckSysTray = 0;
   bool FCheckRepeat = false;
   QString FDefaultPath;
   int FColor = 0;
   int FVolume = 0;
-  int FLangaugeType = 0;
+  int FLanguageType = 0;
   TNotifyEvent FOnLoadProgress;
   TNotifyEvent FOnCloseProgress;
 };

@@ -53,7 +53,7 @@ class SingleInstanceLock;
 enum TFileType : std::uint8_t { ft_Mp3, ft_M3u, ft_Other };
 
 // Which list the play commands act on.
-enum TEnumTabs : std::uint8_t { et_Mp3, Et_Node, et_PlayList, et_TagInfo, et_Settings, et_None };
+enum TEnumTabs : std::uint8_t { et_Mp3, et_Node, et_PlayList, et_TagInfo, et_Settings, et_None };
 
 // The progress dialog of long reads and saves; made by the program entry, or earlier by the
 // first read that needs it.
@@ -71,7 +71,7 @@ class TMainForm : public QMainWindow, private TMp3FileThreadHost {
   bool IsSecondCopy() const { return FSecondCopy; }
   // True when the start could not go on (the data folder could not be locked); it was said.
   bool StartFailed() const { return FStartFailed; }
-  const QString& DataDirectory() const { return FWidnowsTemporaryDir; }
+  const QString& DataDirectory() const { return FWindowsTemporaryDir; }
   const QString& CommandLineFile() const { return ExFileName; }
   TEnumTabs EnumTabs() const { return FEnumTabs; }
   TTrackListModel* TrackList() const { return FTrackList; }
@@ -87,7 +87,7 @@ class TMainForm : public QMainWindow, private TMp3FileThreadHost {
   void ActionListUpdate();
   void pcMainChange();
   void AExitExecute();
-  void AMp3TAgExecute();
+  void AMp3TagExecute();
   void AOptionsExecute();
   void AAboutExecute();
   void SaveMainPlayList(const QString& path);
@@ -171,7 +171,7 @@ class TMainForm : public QMainWindow, private TMp3FileThreadHost {
   QTreeView* lvTAGID;
   QGroupBox *MainSettings, *GroupBox1, *GrBoxLng, *GrBoxOther;
   QToolButton* spDefPath;
-  QPushButton *btnDefaultSettigs, *btnFont, *btnColor;
+  QPushButton *btnDefaultSettings, *btnFont, *btnColor;
   QComboBox* cboxLng;
   QCheckBox *cboxSysTray, *cboxShowCheckList, *cboxRepeat, *CboxGridView;
   QWidget* Panel1;
@@ -179,7 +179,7 @@ class TMainForm : public QMainWindow, private TMp3FileThreadHost {
   QLabel* lblLoading;
   QProgressBar* ProgressBar1;
   QGroupBox* MainComponents;
-  QLabel *lblVolume, *lblPos, *lblProcents;
+  QLabel *lblVolume, *lblPos, *lblPercents;
   QScrollBar* ScrVolume;
   QCheckBox* cboxMasterMuteValue;
   QLabel* lblProgress;
@@ -264,7 +264,7 @@ class TMainForm : public QMainWindow, private TMp3FileThreadHost {
   void StreamStatus(const TStreamReport& report);
   bool BuildCheckedList();
   void SelectNextChecked();
-  void ShowVolumeProcents();
+  void ShowVolumePercents();
   // -1 deselects the first selected row; a row index selects that row too.
   void SetItemIndex(int row);
   void ScrollToFirstSelected();
@@ -288,17 +288,17 @@ class TMainForm : public QMainWindow, private TMp3FileThreadHost {
 
   // Private state of the window.
   QString FDefaultPath;
-  QString FWidnowsTemporaryDir;
+  QString FWindowsTemporaryDir;
   TEnumTabs FEnumTabs = et_Mp3;
-  QStringList FDirectorys;
+  QStringList FDirectories;
   int FCurrVolume = 0;
-  bool FhasSetting = false;
+  bool FHasSetting = false;
   QString ExFileName;
   int FNewID = 0;
   bool FControl = false;
   TFileType FMp3FileType = ft_Mp3;
   bool FCheckListView = false;
-  std::unique_ptr<QStringList> FChekedList;
+  std::unique_ptr<QStringList> FCheckedList;
   int FStartCount = 0;
   QString FPauseCaption;     // the button's own caption while it differs from the command's
   bool FAdvancing = false;   // inside an automatic advance

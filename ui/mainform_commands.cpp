@@ -55,7 +55,7 @@ const CommandRow kCommands[] = {
     {"AExit", "File", "Exit", "", "Esc", &TMainForm::AExitExecute},
     {"ADel", "Edit", "ADel", "", "Ctrl+Del", nullptr},
     {"AClearPlayList", "Edit", "Clear Play List", "", "Ctrl+C", &TMainForm::AClearPlayListExecute},
-    {"AMp3TAg", "Function", "Mp3 tag", "", "Ctrl+T", &TMainForm::AMp3TAgExecute},
+    {"AMp3Tag", "Function", "Mp3 tag", "", "Ctrl+T", &TMainForm::AMp3TagExecute},
     {"AOptions", "Function", "Options", "", "Ctrl+O", &TMainForm::AOptionsExecute},
     {"ASaveList", "Edit", "Save Play List", "", "Ctrl+G", nullptr},
     {"ALoadPlayList", "Edit", "Load Play List", "", "Ctrl+H", nullptr},
@@ -157,7 +157,7 @@ void TMainForm::CreateMenus() {
         sep,
         {"Mp3Pause"},
         {"Mp3Close"}}},
-      {"AView", nullptr, {{"AMp3TAg"}, {"AOptions"}}},
+      {"AView", nullptr, {{"AMp3Tag"}, {"AOptions"}}},
       {"ASearch", nullptr, {{"Search"}}},
       {"AHelp", nullptr, {{"AAbout"}}},
   };
@@ -168,7 +168,7 @@ void TMainForm::CreateMenus() {
        nullptr,
        {{"Mp3Play"}, {"Mp3Pause"}, {"Mp3Close"}, sep, {"Mp3Next"}, {"Mp3Prev"}}},
       sep,
-      {"AOther", nullptr, {{"Delete", "Del"}, {"ARefresh"}, {"AMp3TAg"}}},
+      {"AOther", nullptr, {{"Delete", "Del"}, {"ARefresh"}, {"AMp3Tag"}}},
       {"Search", "Ctrl+F"},
       {"AOptions"},
       sep,
@@ -311,14 +311,14 @@ void TMainForm::ActionListUpdate() {
 
   const bool hasRows = FTrackList->rowCount() > 0;
   const bool rowSelected = lvMain->selectionModel()->hasSelection();
-  for (const char* name : {"Search", "ARefresh", "AMp3TAg"})
+  for (const char* name : {"Search", "ARefresh", "AMp3Tag"})
     Command(QLatin1String(name))->setEnabled(hasRows);
   Command(QStringLiteral("Delete"))->setEnabled(rowSelected);
 
   bool playEnabled = false;
   if (FEnumTabs == et_Mp3)
     playEnabled = rowSelected;
-  else if (FEnumTabs == Et_Node)
+  else if (FEnumTabs == et_Node)
     playEnabled = Mp3Node->selectionModel()->hasSelection();
   for (const char* name : {"Mp3Close", "Mp3Pause", "Mp3Play", "Mp3Prev", "Mp3Next"})
     Command(QLatin1String(name))->setEnabled(playEnabled);
@@ -335,11 +335,11 @@ void TMainForm::ActionListUpdate() {
 void TMainForm::pcMainChange() {
   FEnumTabs = et_None;
   QWidget* page = pcMain->currentWidget();
-  const bool hasCache = Mp3Session && Mp3Session->CashMp3();
+  const bool hasCache = Mp3Session && Mp3Session->CacheMp3();
   if (page == tsMp3Player && hasCache)
     FEnumTabs = et_Mp3;
   else if (page == tsMp3Node)
-    FEnumTabs = Et_Node;
+    FEnumTabs = et_Node;
   else if (page == tsOptions)
     FEnumTabs = et_Settings;
   else if (page == tsTAGID && hasCache)
@@ -353,7 +353,7 @@ void TMainForm::SetActivePage(QWidget* page) {
   FPageFromCode = false;
 }
 
-void TMainForm::AMp3TAgExecute() {
+void TMainForm::AMp3TagExecute() {
   SetActivePage(tsTAGID);
 }
 void TMainForm::AOptionsExecute() {

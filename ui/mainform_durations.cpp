@@ -19,7 +19,7 @@ void TMainForm::StartTimeThread() {
   // Every add command ends here, its gathered paths freed.
   Mp3Session->TrimCache();
   platform::returnFreedMemory();
-  auto scanner = std::make_unique<TTimeThread>(Mp3Session->CashMp3());
+  auto scanner = std::make_unique<TTimeThread>(Mp3Session->CacheMp3());
   TTimeThread* started = scanner.get();
   // A scan still running is superseded: it stops at its next file and its results are dropped.
   TTimeThread::Replace(std::move(scanner));
@@ -38,7 +38,7 @@ void TMainForm::StartTimeThread() {
 void TMainForm::ShowTimes(const TTimeBatch& batch) {
   TTimeThread* scanner = TimeThread.get();
   if (!scanner || !Mp3Session || batch.serial != scanner->Serial()) return;
-  const std::vector<TMp3Player*> written = scanner->ApplyBatch(batch, Mp3Session->CashMp3());
+  const std::vector<TMp3Player*> written = scanner->ApplyBatch(batch, Mp3Session->CacheMp3());
   if (!written.empty()) {
     StatusPanel(1)->setText(QStringLiteral("Total Time ") +
                             TMp3Session::GetTotalTime(scanner->Total()));

@@ -215,10 +215,10 @@ void TMainForm::CreatePages() {
   spDefPath = Make<QToolButton>(GroupBox1, "spDefPath");
   spDefPath->setText(QStringLiteral("Set your default path to Mp3 ..."));
   spDefPath->setAutoRaise(true);
-  btnDefaultSettigs =
-      Make<QPushButton>(GroupBox1, "btnDefaultSettigs", QStringLiteral("Set default settings"));
+  btnDefaultSettings =
+      Make<QPushButton>(GroupBox1, "btnDefaultSettings", QStringLiteral("Set default settings"));
   pathLayout->addWidget(spDefPath);
-  pathLayout->addWidget(btnDefaultSettigs);
+  pathLayout->addWidget(btnDefaultSettings);
   GrBoxLng = Make<QGroupBox>(MainSettings, "GrBoxLng", QStringLiteral("Languages"));
   auto* lngLayout = new QVBoxLayout(GrBoxLng);
   cboxLng = Make<QComboBox>(GrBoxLng, "cboxLng");
@@ -292,13 +292,13 @@ QWidget* TMainForm::CreateBottomStrip() {
   ScrVolume->setRange(0, 100);
   ScrVolume->setValue(50);
   lblPos = MakeLabel(MainComponents, "lblPos", QStringLiteral("lblPos"));
-  lblProcents = MakeLabel(MainComponents, "lblProcents", QStringLiteral("50 % "));
+  lblPercents = MakeLabel(MainComponents, "lblPercents", QStringLiteral("50 % "));
   cboxMasterMuteValue =
       Make<QCheckBox>(MainComponents, "cboxMasterMuteValue", QStringLiteral("Volume (On/OFF)"));
   volumeLayout->addWidget(lblVolume);
   volumeLayout->addWidget(ScrVolume, 1);
   volumeLayout->addWidget(lblPos);
-  volumeLayout->addWidget(lblProcents);
+  volumeLayout->addWidget(lblPercents);
   volumeLayout->addWidget(cboxMasterMuteValue);
   layout->addWidget(MainComponents);
 

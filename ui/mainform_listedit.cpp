@@ -15,7 +15,7 @@
 #include "ui/waitcursor.h"
 
 void TMainForm::RefreshList() {
-  const TMp3Cache* cache = Mp3Session->CashMp3();
+  const TMp3Cache* cache = Mp3Session->CacheMp3();
   if (!cache) return;
   TWaitCursor wait;
   // Rows waiting for a suspended update are in the cache already.
@@ -25,7 +25,7 @@ void TMainForm::RefreshList() {
 }
 
 void TMainForm::FastSearch(const QString& Key) {
-  const TMp3Cache* cache = Mp3Session->CashMp3();
+  const TMp3Cache* cache = Mp3Session->CacheMp3();
   if (!cache) return;
   CurrMp3.reset();
   FPendingRows.clear();
@@ -50,7 +50,7 @@ void TMainForm::ARefreshExecute() {
 }
 
 void TMainForm::DeleteExecute() {
-  TMp3Cache* cache = Mp3Session->CashMp3();
+  TMp3Cache* cache = Mp3Session->CacheMp3();
   if (!cache) return;
   if (!Dialogs().Confirm(this, QStringLiteral("Are you shure?"))) return;
   if (FTrackList->rowCount() == 0) return;

@@ -78,7 +78,7 @@ class TMainForm::TLoadScope {
   explicit TLoadScope(TMainForm* form) : form_(form), own_(!form->FLoad) {
     if (!own_) return;
     auto state = std::make_shared<TLoadState>();
-    if (const TMp3Cache* cache = Mp3Session->CashMp3()) {
+    if (const TMp3Cache* cache = Mp3Session->CacheMp3()) {
       state->listed.reserve(static_cast<qsizetype>(cache->size()));
       for (const TMp3PlayerPtr& record : *cache) state->listed.insert(record->Mp3Path());
     }
@@ -103,7 +103,7 @@ bool TMainForm::Claim(const QString& path) {
 
 void TMainForm::AddScannedRecord(const TMp3PlayerPtr& record) {
   AppendRow(record);
-  Mp3Session->AddToCash(record);
+  Mp3Session->AddToCache(record);
 }
 
 void TMainForm::ScanFolder(const QString& dir) {
@@ -159,7 +159,7 @@ void TMainForm::ScanSubFolders(const QString& dir) {
   for (const platform::DirEntry& entry : platform::findFolders(dir)) {
     // Only plain folders: hidden and linked ones are not entered.
     if (entry.attributes != platform::faDirectory) continue;
-    FDirectorys.append(entry.name);
+    FDirectories.append(entry.name);
     ScanFolder(platform::joinPath(dir, entry.name));
   }
 }

@@ -40,14 +40,14 @@ void TMainForm::ScrollToFirstSelected() {
 void TMainForm::Mp3NextExecute() {
   if (FEnumTabs == et_Mp3)
     Mp3NextPlay();
-  else if (FEnumTabs == Et_Node)
+  else if (FEnumTabs == et_Node)
     Mp3NodeNextPlay();
 }
 
 void TMainForm::Mp3PrevExecute() {
   if (FEnumTabs == et_Mp3)
     Mp3PrevPlay();
-  else if (FEnumTabs == Et_Node)
+  else if (FEnumTabs == et_Node)
     Mp3NodePrevPlay();
 }
 
@@ -114,11 +114,11 @@ void TMainForm::Mp3NodePrevPlay() {
 
 bool TMainForm::BuildCheckedList() {
   if (FCheckListView) return true;
-  FChekedList = std::make_unique<QStringList>();
+  FCheckedList = std::make_unique<QStringList>();
   if (!lvMain->selectionModel()->hasSelection()) return false;
   for (int row = 0; row < FTrackList->rowCount() && cboxShowCheckList->isChecked(); ++row)
-    if (FTrackList->IsChecked(row)) FChekedList->append(QString::number(row));
-  if (FChekedList->isEmpty()) return false;
+    if (FTrackList->IsChecked(row)) FCheckedList->append(QString::number(row));
+  if (FCheckedList->isEmpty()) return false;
   FCheckListView = true;
   return true;
 }
@@ -129,9 +129,9 @@ void TMainForm::lvMainClick() {
 }
 
 void TMainForm::SelectNextChecked() {
-  if (!FChekedList) return;
-  if (FStartCount < FChekedList->size()) {
-    const int idx = FChekedList->at(FStartCount).toInt();
+  if (!FCheckedList) return;
+  if (FStartCount < FCheckedList->size()) {
+    const int idx = FCheckedList->at(FStartCount).toInt();
     SetItemIndex(-1);
     if (idx >= 0 && idx < FTrackList->rowCount()) {
       CurrMp3 = FTrackList->Record(idx);
@@ -144,5 +144,5 @@ void TMainForm::SelectNextChecked() {
       CurrMp3.reset();
     }
   }
-  if (++FStartCount >= FChekedList->size()) FStartCount = 0;
+  if (++FStartCount >= FCheckedList->size()) FStartCount = 0;
 }

@@ -44,7 +44,7 @@ void TMainForm::ConnectPlayControl() {
 void TMainForm::Mp3PlayExecute() {
   if (FEnumTabs == et_Mp3) {
     PlayCurrent();
-  } else if (FEnumTabs == Et_Node) {
+  } else if (FEnumTabs == et_Node) {
     const QModelIndexList selected = Mp3Node->selectionModel()->selectedRows();
     if (selected.isEmpty()) return;
     NodeMp3 = NodeRecord(selected.first());
@@ -86,7 +86,7 @@ void TMainForm::PlayFile() {
   ClearPlayingMark();
   CurrMp3->SetMp3State(1);
   if (FTrackList->rowCount() > 0) FTrackList->RecordsChanged(0, FTrackList->rowCount() - 1);
-  ShowVolumeProcents();
+  ShowVolumePercents();
 }
 
 void TMainForm::Mp3NodeDblClick() {
@@ -94,7 +94,7 @@ void TMainForm::Mp3NodeDblClick() {
   StartEngine(NodeMp3);
   Timer->start();
   ClearPlayingMark();
-  ShowVolumeProcents();
+  ShowVolumePercents();
 }
 
 void TMainForm::StartEngine(const TMp3PlayerPtr& mp3) {
@@ -116,8 +116,8 @@ void TMainForm::ClearPlayingMark() {
 
 void TMainForm::Mp3PauseExecute() {
   if (FEnumTabs == et_Mp3) {
-    if (!Mp3Session || !Mp3Session->CashMp3()) return;
-  } else if (FEnumTabs != Et_Node) {
+    if (!Mp3Session || !Mp3Session->CacheMp3()) return;
+  } else if (FEnumTabs != et_Node) {
     return;
   }
   SetMp3Pause();
@@ -232,7 +232,7 @@ void TMainForm::ScrVolumeChange() {
   // and the bar must still drive what is heard. What starts next starts at this volume.
   FCurrVolume = Mp3FileThread->SetVolume(position);
   BASS_SetVolume(static_cast<float>(position / 100.0));
-  ShowVolumeProcents();
+  ShowVolumePercents();
 }
 
 void TMainForm::CheckBox1Click() {
@@ -249,8 +249,8 @@ void TMainForm::SetMasterMuteValue(bool value) {
   }
 }
 
-void TMainForm::ShowVolumeProcents() {
-  lblProcents->setText(QString::number(ScrVolume->value()) + QStringLiteral(" % "));
+void TMainForm::ShowVolumePercents() {
+  lblPercents->setText(QString::number(ScrVolume->value()) + QStringLiteral(" % "));
 }
 
 void TMainForm::SetPositionMaximum(std::uint32_t ms) {

@@ -70,11 +70,11 @@ void TMainForm::InitSession() {
   Mp3FileThread = std::make_shared<TMp3FileThread>();
   InitBass();
   FCurrVolume = 50;
-  FWidnowsTemporaryDir = GetTemporaryDir();
+  FWindowsTemporaryDir = GetTemporaryDir();
   Mp3Session = std::make_unique<TMp3Session>();
 
   // The lock lives in the folder it guards: every copy that could write there finds it.
-  FOneCopyMutex = std::make_unique<platform::SingleInstanceLock>(FWidnowsTemporaryDir,
+  FOneCopyMutex = std::make_unique<platform::SingleInstanceLock>(FWindowsTemporaryDir,
                                                                  QStringLiteral("DKOneCopyMutex"));
   switch (FOneCopyMutex->state()) {
     case platform::SingleInstanceLock::State::AlreadyExists:
@@ -86,7 +86,7 @@ void TMainForm::InitSession() {
       Dialogs().ShowMessage(nullptr,
                             QStringLiteral("Velmo cannot start: the data folder %1 cannot be "
                                            "locked (%2).")
-                                .arg(FWidnowsTemporaryDir, FOneCopyMutex->error()),
+                                .arg(FWindowsTemporaryDir, FOneCopyMutex->error()),
                             {}, TMessageIcon::Error);
       FOneCopyMutex.reset();
       FStartFailed = true;
@@ -95,7 +95,7 @@ void TMainForm::InitSession() {
       break;
   }
   // Left by a copy killed while saving; no other copy can be writing now.
-  platform::removeStaleTemporaries(FWidnowsTemporaryDir);
+  platform::removeStaleTemporaries(FWindowsTemporaryDir);
   auto* termination = new platform::TerminationSignals(this);
   connect(termination, &platform::TerminationSignals::received, this,
           [this] { EndSessionOnSignal(); });
@@ -103,22 +103,22 @@ void TMainForm::InitSession() {
           [this](QSessionManager&) { SaveForExit(false); });
   setAcceptDrops(true);
   LoadSessionData();
-  if (const int error = platform::probeWritableFolder(FWidnowsTemporaryDir))
+  if (const int error = platform::probeWritableFolder(FWindowsTemporaryDir))
     Dialogs().ShowMessage(this,
                           QStringLiteral("The data folder %1 cannot be written (%2): the lists "
                                          "and settings cannot be saved until this is fixed.")
-                              .arg(FWidnowsTemporaryDir, SystemError(error)),
+                              .arg(FWindowsTemporaryDir, SystemError(error)),
                           {}, TMessageIcon::Warning);
 }
 
 void TMainForm::LoadSessionData() {
   TBusyScope busy(this);
-  FDirectorys.clear();
+  FDirectories.clear();
   CurrMp3.reset();
   FNewID = 0;
   Progress->setMaximum(0);
   Timer->stop();
-  LoadSettings(FWidnowsTemporaryDir + kSettingsFile);
+  LoadSettings(FWindowsTemporaryDir + kSettingsFile);
   const int before = Mp3Session->CacheCount();
   LoadPlayListFile(MainPlayListFile());
   if (Mp3Session->CacheCount() == before && playlistfile::HoldsUnreadTracks(MainPlayListFile()))
@@ -153,7 +153,7 @@ void TMainForm::KeepUnreadableListAside() {
 }
 
 QString TMainForm::MainPlayListFile() const {
-  return FWidnowsTemporaryDir + QStringLiteral("MP3_PLAYER_PLAY_LIST.DAT");
+  return FWindowsTemporaryDir + QStringLiteral("MP3_PLAYER_PLAY_LIST.DAT");
 }
 
 QString TMainForm::GetTemporaryDir() const {
@@ -189,17 +189,17 @@ void TMainForm::SaveSettings(const QString& path) {
 }
 
 void TMainForm::FormCloseQuery(bool& CanClose) {
-  if (Mp3Session->Mp3Seetings().ChekSysTray() != 0) {
+  if (Mp3Session->Mp3Settings().CheckSysTray() != 0) {
     // Hiding behind the tray icon comes with the tray icon itself.
     CanClose = false;
     hide();
     return;
   }
-  if (!FhasSetting) {
+  if (!FHasSetting) {
     try {
       TWaitCursor wait;
       SaveMainPlayList(MainPlayListFile());
-      SaveSettings(FWidnowsTemporaryDir + kSettingsFile);
+      SaveSettings(FWindowsTemporaryDir + kSettingsFile);
     } catch (const std::exception& error) {
       // The user may fix the cause and close again, or give up the changes.
       ShowException(this, error);
@@ -210,7 +210,7 @@ void TMainForm::FormCloseQuery(bool& CanClose) {
     }
     AbandonStreamOpen();
     BASS_Free();
-    FhasSetting = true;
+    FHasSetting = true;
   }
   CanClose = true;
 }
@@ -218,10 +218,10 @@ void TMainForm::FormCloseQuery(bool& CanClose) {
 bool TMainForm::SaveForExit(bool mayAsk) {
   try {
     TWaitCursor wait;
-    Mp3Session->Mp3Seetings().SetOnCloseProgress(
+    Mp3Session->Mp3Settings().SetOnCloseProgress(
         [this](TMp3Session* sender) { ShowCloseProgress(sender); });
     SaveMainPlayList(MainPlayListFile());
-    SaveSettings(FWidnowsTemporaryDir + kSettingsFile);
+    SaveSettings(FWindowsTemporaryDir + kSettingsFile);
     // The folder groups are saved here once they exist.
     return true;
   } catch (const std::exception& error) {
@@ -246,7 +246,7 @@ void TMainForm::StopForExit() {
   AbandonStreamOpen();
   BASS_Free();
   Mp3FileThread->Close();
-  FhasSetting = true;
+  FHasSetting = true;
 }
 
 void TMainForm::EndSessionOnSignal() {
@@ -302,7 +302,7 @@ void TMainForm::SaveMainPlayList(const QString& path) {
   } hide{progressShown};
   // Decided by the tracks, not by the rows a filter happens to show.
   if (Mp3Session->CacheCount() > 0) {
-    Mp3Session->Mp3Seetings().SavePlayList(path);
+    Mp3Session->Mp3Settings().SavePlayList(path);
     return;
   }
   // A list that cannot be removed would come back at the next start.
@@ -323,7 +323,7 @@ void TMainForm::ShowLoadProgress(TMp3Session* Sender) {
 void TMainForm::ShowCloseProgress(TMp3Session* Sender) {
   if (!FormProgress) FormProgress = std::make_unique<TFormProgress>();
   const auto* mp3 = dynamic_cast<const TMp3Player*>(Sender);
-  const TMp3Cache* cache = Mp3Session->CashMp3();
+  const TMp3Cache* cache = Mp3Session->CacheMp3();
   const bool last = cache && !cache->empty() && cache->back().get() == mp3;
   if (mp3 && !last && !FormProgress->WouldMove(mp3->Mp3ID())) return;
   FormProgress->Execute(Sender, Mp3Session->CacheCount());

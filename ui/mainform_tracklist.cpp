@@ -75,7 +75,7 @@ void TMainForm::AppendRow(const TMp3PlayerPtr& record) {
 
 void TMainForm::LoadPlayListFile(const QString& path) {
   TBusyScope busy(this);
-  TMp3Settings& settings = Mp3Session->Mp3Seetings();
+  TMp3Settings& settings = Mp3Session->Mp3Settings();
   settings.SetOnLoadProgress([this](TMp3Session* sender) { ShowLoadProgress(sender); });
   const std::vector<TMp3PlayerPtr> records = settings.ReadPlayList(path);
   if (FormProgress) FormProgress->hide();
@@ -87,6 +87,6 @@ void TMainForm::LoadPlayListFile(const QString& path) {
 }
 
 void TMainForm::FillTagList() {
-  const TMp3Cache* cache = Mp3Session->CashMp3();
+  const TMp3Cache* cache = Mp3Session->CacheMp3();
   FTagList->SetRecords(cache ? *cache : TMp3Cache());
 }

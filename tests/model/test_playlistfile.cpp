@@ -39,14 +39,14 @@ class PlayListFile : public ::testing::Test {
     Mp3Session->SetRefresh();
     int id = 0;
     for (const QString& path : paths)
-      Mp3Session->AddToCash(std::make_shared<TMp3Player>(
+      Mp3Session->AddToCache(std::make_shared<TMp3Player>(
           id++, path, path.section(QLatin1Char('/'), -1), QStringLiteral("4523"),
           QStringLiteral("0:3:05"), 0, totalOfLast));
   }
 
   std::vector<TMp3PlayerPtr> Read(const QString& path) {
     Mp3Session->SetRefresh();
-    return Mp3Session->Mp3Seetings().ReadPlayList(path);
+    return Mp3Session->Mp3Settings().ReadPlayList(path);
   }
 
   QTemporaryDir dir;
@@ -66,7 +66,7 @@ TEST_F(PlayListFile, FilesWithoutTracksYieldNoRecords) {
   for (const auto& c : cases) {
     WriteText(Path("list.DAT"), c.text);
     EXPECT_TRUE(Read(Path("list.DAT")).empty()) << c.name;
-    EXPECT_EQ(Mp3Session->CashMp3(), nullptr) << c.name;
+    EXPECT_EQ(Mp3Session->CacheMp3(), nullptr) << c.name;
     EXPECT_EQ(CurrMp3, nullptr) << c.name;
   }
   EXPECT_TRUE(Read(Path("missing.DAT")).empty());
@@ -84,7 +84,7 @@ TEST_F(PlayListFile, ReadGivesIdsInFileOrderStateZeroAndTheFileTotal) {
     EXPECT_EQ(records[i]->Mp3ID(), i);
     EXPECT_EQ(records[i]->Mp3State(), 0);
     EXPECT_EQ(records[i]->Mp3TotalTime(), 4000000000LL);
-    EXPECT_EQ((*Mp3Session->CashMp3())[i], records[i]) << "returned and cached in file order";
+    EXPECT_EQ((*Mp3Session->CacheMp3())[i], records[i]) << "returned and cached in file order";
   }
   EXPECT_EQ(records[0]->Mp3Path(), QStringLiteral("/m/a.mp3"));
   EXPECT_EQ(records[0]->Mp3Size(), QStringLiteral("10"));
@@ -99,8 +99,8 @@ TEST_F(PlayListFile, ReadGivesIdsInFileOrderStateZeroAndTheFileTotal) {
 
 TEST_F(PlayListFile, NewFileListsTracksThenTheListSection) {
   FillCache({QStringLiteral("/m/a.mp3"), QStringLiteral("/m/b.mp3")}, 245000);
-  (*Mp3Session->CashMp3())[1]->SetMp3Time(QString());
-  Mp3Session->Mp3Seetings().SavePlayList(Path("list.DAT"));
+  (*Mp3Session->CacheMp3())[1]->SetMp3Time(QString());
+  Mp3Session->Mp3Settings().SavePlayList(Path("list.DAT"));
   EXPECT_EQ(ReadText(Path("list.DAT")),
             "[0PlayList]\nFileName=/m/a.mp3\nFileSize=4523\nTime=0:3:05\nOnlyName=a.mp3\n"
             "[1PlayList]\nFileName=/m/b.mp3\nFileSize=4523\nTime=\nOnlyName=b.mp3\n"
@@ -110,9 +110,9 @@ TEST_F(PlayListFile, NewFileListsTracksThenTheListSection) {
 TEST_F(PlayListFile, ShorterListSavedOverLongerOneKeepsOldSectionsButReadsItsOwnCount) {
   FillCache({QStringLiteral("/1.mp3"), QStringLiteral("/2.mp3"), QStringLiteral("/3.mp3"),
              QStringLiteral("/4.mp3"), QStringLiteral("/5.mp3")});
-  Mp3Session->Mp3Seetings().SavePlayList(Path("list.DAT"));
+  Mp3Session->Mp3Settings().SavePlayList(Path("list.DAT"));
   FillCache({QStringLiteral("/x.mp3"), QStringLiteral("/y.mp3"), QStringLiteral("/z.mp3")});
-  Mp3Session->Mp3Seetings().SavePlayList(Path("list.DAT"));
+  Mp3Session->Mp3Settings().SavePlayList(Path("list.DAT"));
 
   const platform::IniFile ini(Path("list.DAT"));
   EXPECT_EQ(ini.readString("3PlayList", "FileName", QString()), QStringLiteral("/4.mp3"));
@@ -151,7 +151,7 @@ TEST_F(PlayListFile, PathsThatTextCannotHoldKeepTheirBytes) {
   QStringList paths;
   for (const auto& c : cases) paths << Bytes(c.path);
   FillCache(paths);
-  Mp3Session->Mp3Seetings().SavePlayList(Path("list.DAT"));
+  Mp3Session->Mp3Settings().SavePlayList(Path("list.DAT"));
   const QByteArray text = ReadText(Path("list.DAT"));
   EXPECT_TRUE(platform::isValidUtf8(std::string_view(text.constData(), text.size())));
 
@@ -181,7 +181,7 @@ TEST_F(PlayListFile, PathsThatTextCannotHoldKeepTheirBytes) {
   // The fourth is a real name holding U+FFFD, written as the lossy text of the track before it.
   FillCache({QStringLiteral("/m/plain.mp3"), paths[0], Bytes("/m/\xE9t\xE9.mp3"),
              QStringLiteral("/m/é\uFFFD.mp3")});
-  Mp3Session->Mp3Seetings().SavePlayList(Path("list.DAT"));
+  Mp3Session->Mp3Settings().SavePlayList(Path("list.DAT"));
   const platform::IniFile again(Path("list.DAT"));
   for (const char* section : {"0PlayList", "1PlayList", "3PlayList"})
     EXPECT_FALSE(again.readString(section, "FileNameBytes", QStringLiteral("none")) !=
@@ -223,7 +223,7 @@ TEST_F(PlayListFile, PathsOfAnyLengthAndScriptRoundTrip) {
   longPath += QStringLiteral(".mp3");
   const QStringList paths = {cyrillic, spaced, quoted, longPath};
   FillCache(paths);
-  Mp3Session->Mp3Seetings().SavePlayList(Path("list.DAT"));
+  Mp3Session->Mp3Settings().SavePlayList(Path("list.DAT"));
   EXPECT_TRUE(ReadText(Path("list.DAT")).contains(cyrillic.toUtf8())) << "stored as UTF-8";
 
   const auto records = Read(Path("list.DAT"));
@@ -278,7 +278,7 @@ TEST_F(PlayListFile, ReadRecordsHoldWholeValuesDecodedAndShareFolders) {
 
 TEST_F(PlayListFile, DuplicateTestIsExactAndFollowsTheFileAsLastSaved) {
   FillCache({QStringLiteral("/m/Song.mp3")});
-  Mp3Session->Mp3Seetings().SavePlayList(Path("list.DAT"));
+  Mp3Session->Mp3Settings().SavePlayList(Path("list.DAT"));
   const TMp3Session& s = *Mp3Session;
   EXPECT_TRUE(s.GetMp3ByName(Path("list.DAT"), QStringLiteral("/m/Song.mp3")));
   EXPECT_FALSE(s.GetMp3ByName(Path("list.DAT"), QStringLiteral("/m/song.mp3"))) << "case counts";
@@ -288,7 +288,7 @@ TEST_F(PlayListFile, DuplicateTestIsExactAndFollowsTheFileAsLastSaved) {
   // Rows added since the last save are not seen; a new save is.
   FillCache({QStringLiteral("/m/Song.mp3"), QStringLiteral("/m/Other.mp3")});
   EXPECT_FALSE(s.GetMp3ByName(Path("list.DAT"), QStringLiteral("/m/Other.mp3")));
-  Mp3Session->Mp3Seetings().SavePlayList(Path("list.DAT"));
+  Mp3Session->Mp3Settings().SavePlayList(Path("list.DAT"));
   EXPECT_TRUE(s.GetMp3ByName(Path("list.DAT"), QStringLiteral("/m/Other.mp3")));
 
   // So is a file replaced by another program.
@@ -318,7 +318,7 @@ TEST_F(PlayListFile, AStoredValueEndsAtANulByte) {
 TEST_F(PlayListFile, ProgressEventsGetEveryRecordAsSender) {
   FillCache({QStringLiteral("/a.mp3"), QStringLiteral("/b.mp3"), QStringLiteral("/c.mp3")});
   std::vector<int> saved;
-  TMp3Settings& settings = Mp3Session->Mp3Seetings();
+  TMp3Settings& settings = Mp3Session->Mp3Settings();
   settings.SetOnCloseProgress([&](TMp3Session* sender) {
     auto* mp3 = dynamic_cast<TMp3Player*>(sender);
     ASSERT_NE(mp3, nullptr);
@@ -340,7 +340,7 @@ TEST_F(PlayListFile, ProgressEventsGetEveryRecordAsSender) {
 
 TEST_F(PlayListFile, FailedSaveRaisesAndLeavesTheOldFileWhole) {
   FillCache({QStringLiteral("/a.mp3")});
-  Mp3Session->Mp3Seetings().SavePlayList(Path("list.DAT"));
+  Mp3Session->Mp3Settings().SavePlayList(Path("list.DAT"));
   const QByteArray before = ReadText(Path("list.DAT"));
 
   // A folder path whose first part is a regular file cannot hold a file, even for root.
@@ -348,7 +348,7 @@ TEST_F(PlayListFile, FailedSaveRaisesAndLeavesTheOldFileWhole) {
   const QString impossible = Path("plain") + QStringLiteral("/list.DAT");
   FillCache({QStringLiteral("/b.mp3")});
   try {
-    Mp3Session->Mp3Seetings().SavePlayList(impossible);
+    Mp3Session->Mp3Settings().SavePlayList(impossible);
     FAIL() << "the save reported success";
   } catch (const platform::IniWriteError& error) {
     EXPECT_EQ(error.message(), QStringLiteral("Unable to write to ") + impossible);
@@ -358,7 +358,7 @@ TEST_F(PlayListFile, FailedSaveRaisesAndLeavesTheOldFileWhole) {
 
 TEST_F(PlayListFile, SaveWithoutCacheWritesNothing) {
   Mp3Session->SetRefresh();
-  Mp3Session->Mp3Seetings().SavePlayList(Path("list.DAT"));
+  Mp3Session->Mp3Settings().SavePlayList(Path("list.DAT"));
   EXPECT_FALSE(QFile::exists(Path("list.DAT")));
 }
 

@@ -38,11 +38,11 @@ TEST(Session, LookupsTakeTheFirstMatchInCacheOrder) {
   EXPECT_EQ(session.GetMp3ByID(0), nullptr);
   EXPECT_EQ(session.GetMp3Status(), nullptr);
 
-  session.AddToCash(nullptr);
-  EXPECT_EQ(session.CashMp3(), nullptr) << "an empty reference must not create the cache";
+  session.AddToCache(nullptr);
+  EXPECT_EQ(session.CacheMp3(), nullptr) << "an empty reference must not create the cache";
 
   auto first = Record(7), second = Record(7), playing = Record(3, 1), alsoPlaying = Record(4, 1);
-  for (const auto& r : {first, second, playing, alsoPlaying}) session.AddToCash(r);
+  for (const auto& r : {first, second, playing, alsoPlaying}) session.AddToCache(r);
   EXPECT_EQ(session.GetMp3ByID(7), first);
   EXPECT_EQ(session.GetMp3ByID(5), nullptr);
   EXPECT_EQ(session.GetMp3Status(), playing);
@@ -51,35 +51,35 @@ TEST(Session, LookupsTakeTheFirstMatchInCacheOrder) {
 TEST(Session, RefreshDropsTheCacheButNeverTheRecords) {
   TMp3Session session;
   auto playing = Record(1, 1);
-  session.AddToCash(playing);
+  session.AddToCache(playing);
   std::weak_ptr<TMp3Player> watch = playing;
   session.SetRefresh();
-  EXPECT_EQ(session.CashMp3(), nullptr);
+  EXPECT_EQ(session.CacheMp3(), nullptr);
   EXPECT_EQ(session.GetMp3Status(), nullptr) << "the record still exists, the cache does not";
   EXPECT_FALSE(watch.expired());
-  session.AddToCash(Record(2));
-  ASSERT_NE(session.CashMp3(), nullptr);
+  session.AddToCache(Record(2));
+  ASSERT_NE(session.CacheMp3(), nullptr);
   EXPECT_EQ(session.CacheCount(), 1) << "a new cache starts empty";
   session.Refresh();
-  EXPECT_EQ(session.CashMp3(), nullptr);
+  EXPECT_EQ(session.CacheMp3(), nullptr);
 }
 
 TEST(Session, SettingsObjectIsMadeOnceAndResetKeepsColourVolumeAndEvents) {
   TMp3Session session;
-  TMp3Settings& settings = session.Mp3Seetings();
-  EXPECT_EQ(&settings, &session.Mp3Seetings());
-  settings.SetChekSysTray(1);
+  TMp3Settings& settings = session.Mp3Settings();
+  EXPECT_EQ(&settings, &session.Mp3Settings());
+  settings.SetCheckSysTray(1);
   settings.SetCheckRepeat(true);
   settings.SetDefaultPath(QStringLiteral("/music"));
-  settings.SetLangaugeType(1);
+  settings.SetLanguageType(1);
   settings.SetColor(5);
   settings.SetVolume(6);
   settings.SetOnLoadProgress([](TMp3Session*) {});
   settings.Refresh();
-  EXPECT_EQ(settings.ChekSysTray(), 0);
+  EXPECT_EQ(settings.CheckSysTray(), 0);
   EXPECT_FALSE(settings.CheckRepeat());
   EXPECT_TRUE(settings.DefaultPath().isEmpty());
-  EXPECT_EQ(settings.LangaugeType(), 0);
+  EXPECT_EQ(settings.LanguageType(), 0);
   EXPECT_EQ(settings.Color(), 5);
   EXPECT_EQ(settings.Volume(), 6);
   EXPECT_TRUE(static_cast<bool>(settings.OnLoadProgress()));
@@ -187,24 +187,24 @@ TEST(TrackRecord, RecordsOfOneFolderShareTheFolderText) {
 TEST(Session, TrimmingTheCacheKeepsItsRecordsInOrderAndGivesBackTheRoomLeft) {
   TMp3Session session;
   session.TrimCache();  // no cache: nothing to do
-  EXPECT_EQ(session.CashMp3(), nullptr);
+  EXPECT_EQ(session.CacheMp3(), nullptr);
   std::vector<TMp3PlayerPtr> made;
   for (int i = 0; i < 1025; ++i) {
     made.push_back(Record(i));
-    session.AddToCash(made.back());
+    session.AddToCache(made.back());
   }
-  ASSERT_GT(session.CashMp3()->capacity() - made.size(), made.size() / 8);
+  ASSERT_GT(session.CacheMp3()->capacity() - made.size(), made.size() / 8);
   session.TrimCache();
-  const TMp3Cache& cache = *session.CashMp3();
+  const TMp3Cache& cache = *session.CacheMp3();
   EXPECT_LE(cache.capacity(), made.size() + made.size() / 8);
   ASSERT_EQ(cache.size(), made.size());
   for (std::size_t i = 0; i < made.size(); ++i) ASSERT_EQ(cache[i], made[i]) << i;
   // Room for the next few adds stays, so they do not copy the cache again.
   const TMp3Player* first = cache.data()->get();
   const auto* before = cache.data();
-  session.AddToCash(Record(2000));
-  EXPECT_EQ(session.CashMp3()->data(), before);
-  EXPECT_EQ(session.CashMp3()->front().get(), first);
+  session.AddToCache(Record(2000));
+  EXPECT_EQ(session.CacheMp3()->data(), before);
+  EXPECT_EQ(session.CacheMp3()->front().get(), first);
 }
 
 TEST(Session, LongPathNameReturnsThePathUnchanged) {

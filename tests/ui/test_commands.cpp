@@ -92,7 +92,7 @@ TEST_F(Commands, EmptyListDisablesListCommandsOnEveryPage) {
                         form->tsOptions, form->tsAbout}) {
     ClickTab(page);
     for (const char* name : {"Mp3Play", "Mp3Pause", "Mp3Close", "Mp3Next", "Mp3Prev", "Search",
-                             "ARefresh", "AMp3TAg", "Delete", "AClearPlayList"})
+                             "ARefresh", "AMp3Tag", "Delete", "AClearPlayList"})
       EXPECT_FALSE(Enabled(name)) << name << " on " << page->objectName().toStdString();
     for (const char* name : {"AExit", "ALoadDir", "AFile", "AAbout"}) EXPECT_TRUE(Enabled(name));
   }
@@ -110,7 +110,7 @@ TEST_F(Commands, PlayCommandsFollowThePageTheUserPicked) {
   } cases[] = {
       {form->tsPlayList, et_None, false}, {form->tsTAGID, et_None, false},
       {form->tsAbout, et_None, false},    {form->tsOptions, et_Settings, false},
-      {form->tsMp3Node, Et_Node, false},  // no node selected
+      {form->tsMp3Node, et_Node, false},  // no node selected
       {form->tsMp3Player, et_Mp3, true},
   };
   for (const auto& c : cases) {
@@ -119,7 +119,7 @@ TEST_F(Commands, PlayCommandsFollowThePageTheUserPicked) {
     for (const char* name : kPlayCommands)
       EXPECT_EQ(Enabled(name), c.play) << name << " on " << c.page->objectName().toStdString();
   }
-  for (const char* name : {"Search", "ARefresh", "AMp3TAg", "Delete", "AClearPlayList"})
+  for (const char* name : {"Search", "ARefresh", "AMp3Tag", "Delete", "AClearPlayList"})
     EXPECT_TRUE(Enabled(name)) << name;
 
   // A page made active by a command does not change where the play commands act.

@@ -48,7 +48,7 @@ class Durations : public MainFormFixture {
   }
   QString Panel1() const { return form->StatusPanel(1)->text(); }
   TMp3Cache Cache() const {
-    const TMp3Cache* cache = Mp3Session->CashMp3();
+    const TMp3Cache* cache = Mp3Session->CacheMp3();
     return cache ? *cache : TMp3Cache();
   }
 
@@ -396,7 +396,7 @@ TEST_F(Durations, AnEmptyListHidesTheIndicatorsAtOnce) {
   ASSERT_TRUE(QDir().mkpath(Music(QStringLiteral("nothing"))));
   Start();
   LoadDirectory(Music(QStringLiteral("nothing")));
-  EXPECT_EQ(Mp3Session->CashMp3(), nullptr);
+  EXPECT_EQ(Mp3Session->CacheMp3(), nullptr);
   EXPECT_TRUE(form->ProgressBar1->isHidden());
   EXPECT_TRUE(form->lblLoading->isHidden());
   EXPECT_EQ(Panel1(), QStringLiteral("Total Time"));

@@ -348,7 +348,7 @@ TEST_F(PlayControl, VolumeChangesThePlayingFileAndCarriesToTheNext) {
   PlayRow(0);
   EXPECT_EQ(Mp3FileThread->DeviceVolume(), 500);
   form->ScrVolume->setValue(37);
-  EXPECT_EQ(form->lblProcents->text(), QStringLiteral("37 % "));
+  EXPECT_EQ(form->lblPercents->text(), QStringLiteral("37 % "));
   EXPECT_EQ(Mp3FileThread->DeviceVolume(), 370);
   form->Mp3NextExecute();
   Turn();
@@ -382,7 +382,7 @@ class TreePlay : public PlayControl {
     }
     form->Mp3Node->expandAll();
     form->pcMain->setCurrentWidget(form->tsMp3Node);
-    ASSERT_EQ(form->EnumTabs(), Et_Node);
+    ASSERT_EQ(form->EnumTabs(), et_Node);
   }
   void SelectNode(int group, int track = -1) {
     const QAbstractItemModel* model = form->Mp3Node->model();

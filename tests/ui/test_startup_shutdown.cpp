@@ -23,7 +23,7 @@ TEST_F(StartupShutdown, StoredListComesBackAsRecordsAndRowsWithProgress) {
   ASSERT_EQ(Rows(), 3);
   ASSERT_EQ(Mp3Session->CacheCount(), 3);
   for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(form->TrackList()->Record(i), (*Mp3Session->CashMp3())[i])
+    EXPECT_EQ(form->TrackList()->Record(i), (*Mp3Session->CacheMp3())[i])
         << "row data is its record";
     const auto cell = [&](int column) {
       return form->TrackList()->index(i, column).data().toString();
@@ -52,7 +52,7 @@ TEST_F(StartupShutdown, MissingOrBrokenListStartsEmpty) {
       StoreList(text);
     Start();
     EXPECT_EQ(Rows(), 0);
-    EXPECT_EQ(Mp3Session->CashMp3(), nullptr);
+    EXPECT_EQ(Mp3Session->CacheMp3(), nullptr);
     EXPECT_EQ(FormProgress, nullptr) << "no record read, no progress dialog";
     form.reset();
   }
@@ -62,12 +62,12 @@ TEST_F(StartupShutdown, CloseRequestSavesOnceAndExitSavesWithProgress) {
   StoreList(ListText(2));
   Start();
   ASSERT_NE(FormProgress, nullptr);
-  (*Mp3Session->CashMp3())[1]->SetMp3Time(QStringLiteral("0:4:00"));
+  (*Mp3Session->CacheMp3())[1]->SetMp3Time(QStringLiteral("0:4:00"));
   // A third track whose ID would show on the bar, were the save to drive it.
   auto extra =
       std::make_shared<TMp3Player>(7, QStringLiteral("/music/x.mp3"), QStringLiteral("x.mp3"),
                                    QStringLiteral("1"), QString(), 0, 0);
-  Mp3Session->AddToCash(extra);
+  Mp3Session->AddToCache(extra);
   form->TrackList()->AppendRecords({extra});
   EXPECT_TRUE(RequestClose());
   EXPECT_TRUE(ReadFile(ListFile()).contains("Time=0:4:00"));
@@ -85,7 +85,7 @@ TEST_F(StartupShutdown, CloseRequestSavesOnceAndExitSavesWithProgress) {
 TEST_F(StartupShutdown, ExitSavesShowsProgressAndEndsTheEventLoop) {
   StoreList(ListText(4));
   Start();
-  (*Mp3Session->CashMp3())[0]->SetMp3Time(QStringLiteral("0:0:01"));
+  (*Mp3Session->CacheMp3())[0]->SetMp3Time(QStringLiteral("0:0:01"));
   ASSERT_TRUE(QFile::remove(ListFile()));
 
   EXPECT_EQ(RunEventLoop([&] { Cmd("AExit")->trigger(); }), 0);

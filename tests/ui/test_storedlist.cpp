@@ -121,7 +121,7 @@ TEST_F(StoredList, DamagedFilesAreKeptAsideAndAbsurdCountsReadTheSectionsPresent
       EXPECT_EQ(form->TrackList()->Record(3)->Mp3Name(), QStringLiteral("track 3.mp3"));
     }
     // Something to save, so that the close writes whenever there are tracks.
-    if (c.rows > 0) Mp3Session->CashMp3()->front()->SetMp3Time(QStringLiteral("0:0:07"));
+    if (c.rows > 0) Mp3Session->CacheMp3()->front()->SetMp3Time(QStringLiteral("0:0:07"));
     EXPECT_TRUE(RequestClose());
     form.reset();
     if (c.savedCount < 0) {
@@ -204,7 +204,7 @@ TEST_F(StoredList, AReadOnlyDataFolderIsReportedAndNeverTrapsTheUser) {
   ASSERT_EQ(dialogs.messages.size(), 1u) << "reported once at start-up";
   EXPECT_TRUE(dialogs.messages[0].text.startsWith(QLatin1String("The data folder ")))
       << dialogs.messages[0].text.toStdString();
-  Mp3Session->CashMp3()->front()->SetMp3Time(QStringLiteral("0:0:07"));
+  Mp3Session->CacheMp3()->front()->SetMp3Time(QStringLiteral("0:0:07"));
 
   const QString unable = QStringLiteral("Unable to write to ") + ListFile();
   dialogs.answers.push_back(false);

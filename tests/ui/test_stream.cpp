@@ -308,7 +308,7 @@ TEST_F(StreamWindow, TheVolumeBarDrivesTheStreamAndStartsTheNextAtItsValue) {
   ASSERT_TRUE(Await([&] { return Percent(SizeCell(0)) > 75; }, 15s));
   form->ScrVolume->setValue(20);
   EXPECT_FLOAT_EQ(BASS_GetVolume(), 0.2f);
-  EXPECT_EQ(form->lblProcents->text(), QStringLiteral("20 % "));
+  EXPECT_EQ(form->lblPercents->text(), QStringLiteral("20 % "));
 }
 
 // The test radio station heard through the window: a private Icecast server that the test command

@@ -378,7 +378,7 @@ TEST_F(TrackList, DeleteRemovesSelectedRowsAndSavesTheRest) {
   EXPECT_EQ(Titles(), (QStringList{QStringLiteral("a.mp3"), QStringLiteral("c.mp3")}));
   EXPECT_EQ(Column(0), (QStringList{QStringLiteral("1"), QStringLiteral("2")}));
   ASSERT_EQ(Mp3Session->CacheCount(), 2);
-  EXPECT_EQ((*Mp3Session->CashMp3())[1]->Mp3Name(), QStringLiteral("c.mp3"));
+  EXPECT_EQ((*Mp3Session->CacheMp3())[1]->Mp3Name(), QStringLiteral("c.mp3"));
   EXPECT_TRUE(ReadFile(ListFile()).contains("Count=2")) << "the saved list follows the delete";
 
   // The duplicate test sees the remaining tracks only.
@@ -401,7 +401,7 @@ TEST_F(TrackList, ClearEmptiesListsCacheAndFile) {
   Cmd("AClearPlayList")->trigger();
   EXPECT_EQ(Rows(), 0);
   EXPECT_EQ(form->lvTAGID->model()->rowCount(), 0);
-  EXPECT_EQ(Mp3Session->CashMp3(), nullptr);
+  EXPECT_EQ(Mp3Session->CacheMp3(), nullptr);
   EXPECT_EQ(CurrMp3, nullptr);
   EXPECT_FALSE(QFile::exists(ListFile()));
   Cmd("ARefresh")->trigger();
@@ -426,7 +426,7 @@ TEST_F(TrackList, SortingIsAscendingTextAndRefreshRestoresCacheOrder) {
                            QStringLiteral("t11.mp3"), QStringLiteral("t12.mp3")}))
         << "click " << click;
   }
-  EXPECT_EQ((*Mp3Session->CashMp3())[0]->Mp3Name(), QStringLiteral("t12.mp3"))
+  EXPECT_EQ((*Mp3Session->CacheMp3())[0]->Mp3Name(), QStringLiteral("t12.mp3"))
       << "sorting moves rows, not records";
   Press(form->lvMain, Qt::Key_F5);
   EXPECT_EQ(Titles(), titles);
