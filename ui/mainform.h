@@ -149,6 +149,9 @@ class TMainForm : public QMainWindow, private TMp3FileThreadHost {
   void lvMainColumnClick(int column);
   void edtSearchChange();
   void cboxShowCheckListClick();
+  // The language box's change (mainform_language.cpp): applies the chosen interface language,
+  // or instead appends the file named on the command line.
+  void cboxLngChange();
   int ColumnToSortValue() const { return ColumnToSort; }
   // Makes a page active from code: unlike a click on its tab this does not run pcMainChange.
   void SetActivePage(QWidget* page);
