@@ -164,11 +164,13 @@ class TMp3StreamDecoder final : public TAudioDecoder {
   bool Decode(std::vector<std::int16_t>* pcm, TPcmFormat* format) override {
     pcm->clear();
     if (!open_) return false;
-    // Room for the largest output of one frame, whatever the format.
-    pcm->resize(mpg123_outblock(handle_) / sizeof(std::int16_t));
+    // Room for the largest output of one frame, whatever the format; kept, since filling a fresh
+    // block for every read cost more than decoding when most reads only ask for more input.
+    if (block_.empty()) block_.resize(mpg123_outblock(handle_) / sizeof(std::int16_t));
     std::size_t done = 0;
-    const int r = mpg123_read(handle_, pcm->data(), pcm->size() * sizeof(std::int16_t), &done);
-    pcm->resize(done / sizeof(std::int16_t));
+    const int r = mpg123_read(handle_, block_.data(), block_.size() * sizeof(std::int16_t), &done);
+    pcm->assign(block_.begin(),
+                block_.begin() + static_cast<std::ptrdiff_t>(done / sizeof(std::int16_t)));
     switch (r) {
       case MPG123_NEW_FORMAT: {
         long rate = 0;
@@ -211,6 +213,7 @@ class TMp3StreamDecoder final : public TAudioDecoder {
   bool open_ = false;
   TPcmFormat format_;
   int idleReads_ = 0;
+  std::vector<std::int16_t> block_;
 };
 
 class TAacStreamDecoder final : public TAudioDecoder {
