@@ -125,13 +125,14 @@ class Display:
 class Velmo:
     """One run of the program with its own data folder and milestone log."""
 
-    def __init__(self, binary, display, data, args=()):
+    def __init__(self, binary, display, data, args=(), extra_env=None):
         self.log = os.path.join(data, "milestones.log")
         if os.path.exists(self.log):
             os.unlink(self.log)
         env = dict(os.environ)
         env.update(DISPLAY=display, QT_QPA_PLATFORM="xcb", XDG_DATA_HOME=data,
                    VELMO_MILESTONES=self.log)
+        env.update(extra_env or {})
         env.pop("QT_QPA_PLATFORMTHEME", None)
         self.started = time.monotonic_ns()
         self.proc = subprocess.Popen([binary, *args], env=env, stdout=subprocess.DEVNULL,

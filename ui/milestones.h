@@ -19,7 +19,9 @@ void Mark(std::string_view name, long long value);
 // user sees a change, not the one the code asked for it.
 void MarkAfterNextPaint(QWidget* widget, std::string_view name, std::function<long long()> value);
 // From now on, marks "stall <ms>" whenever the event loop of `owner`'s thread was busy for longer
-// than `limitMs` between two turns: what a user feels as a frozen window.
+// than `limitMs` between two turns: what a user feels as a frozen window. Only while
+// VELMO_WATCH_STALLS is set as well: its timer wakes the loop every few milliseconds, which would
+// weigh on every other figure.
 void WatchEventLoop(QObject* owner, int limitMs);
 
 }  // namespace milestones
