@@ -206,21 +206,25 @@ int TMp3Session::GetNextID(const QString& _FileName) const {
 }
 
 int TMp3Session::TrackCount(const platform::IniFile& ini) {
-  const int count = ini.readInteger(kListSection, kCountKey, 0);
+  return BoundedEntryCount(ini, ini.readInteger(kListSection, kCountKey, 0), kListSection);
+}
+
+int BoundedEntryCount(const platform::IniFile& ini, int count, std::string_view suffix) {
   if (count <= 0) return 0;
-  // Neither a Count nor a section number read from a file may decide how much memory or time a
-  // read takes: tracks stay within what the file's sections can stand for. A well-formed list
-  // has its last section, and no more tracks than sections.
-  if (count <= ini.sectionCount() && ini.sectionExists(TrackSection(count - 1))) return count;
-  // Otherwise the list ends at its last track section such that the sections missing before it
-  // (read as empty tracks) are no more than those present.
-  const std::vector<int> present = ini.indexedSections(kListSection, count);
-  int tracks = 0;
+  // Neither a count nor a section number read from a file may decide how much memory or time a
+  // read takes: entries stay within what the file's sections can stand for. A well-formed file
+  // has its last section, and no more entries than sections.
+  if (count <= ini.sectionCount() && ini.sectionExists(std::to_string(count - 1).append(suffix)))
+    return count;
+  // Otherwise the entries end at the last section such that the sections missing before it
+  // (read as empty entries) are no more than those present.
+  const std::vector<int> present = ini.indexedSections(suffix, count);
+  int entries = 0;
   for (std::size_t j = 0; j < present.size(); ++j) {
     const auto index = static_cast<std::size_t>(present[j]);
-    if (index - j <= j + 1) tracks = present[j] + 1;
+    if (index - j <= j + 1) entries = present[j] + 1;
   }
-  return tracks;
+  return entries;
 }
 
 bool TMp3Session::GetMp3ByName(const QString& IniFile, const QString& CmpStr) const {
@@ -383,6 +387,37 @@ void TMp3Settings::Refresh() {
   FCheckRepeat = false;
   FDefaultPath.clear();
   FLanguageType = 0;
+}
+
+std::vector<TMp3PlayerPtr> TMp3Settings::ReadUserPlayLists(const QString& FileName) {
+  return ReadUserPlayLists(platform::IniFile(FileName));
+}
+
+std::vector<TMp3PlayerPtr> TMp3Settings::ReadUserPlayLists(const platform::IniFile& ini) {
+  using namespace userplaylists;
+  const int count =
+      BoundedEntryCount(ini, ini.readInteger(kCountSection, userplaylists::kCountKey, 0), kEntrySuffix);
+  std::vector<TMp3PlayerPtr> result;
+  result.reserve(static_cast<std::size_t>(count));
+  QString location;
+  QString name;
+  for (int i = 0; i < count; ++i) {
+    const std::string section = std::to_string(i).append(kEntrySuffix);
+    location = ini.readString(section, kLocationKey, location);
+    name = ini.readString(section, kNameKey, name);
+    result.push_back(std::make_shared<TMp3Player>(i, location, name, QString(), QString(), 0, 0));
+  }
+  return result;
+}
+
+void TMp3Settings::WriteUserPlayLists(platform::IniFile& ini,
+                                      const std::vector<std::pair<QString, QString>>& entries) {
+  using namespace userplaylists;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    ini.writeStrings(std::to_string(i).append(kEntrySuffix),
+                     {{kNameKey, entries[i].first}, {kLocationKey, entries[i].second}});
+  }
+  ini.writeString(kCountSection, userplaylists::kCountKey, QString::number(entries.size()));
 }
 
 std::vector<TMp3PlayerPtr> TMp3Settings::ReadPlayList(const QString& LocationStr) {

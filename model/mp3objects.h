@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -185,6 +186,13 @@ class TMp3Settings : public TMp3Session {
   std::vector<TMp3PlayerPtr> ReadPlayList(const platform::IniFile& ini);
   // Writes the track cache of Mp3Session; throws platform::IniWriteError when it cannot.
   void SavePlayList(const QString& _LocationStr);
+  // The named play lists of a registry file, as name-and-path records (ID = index) in file
+  // order; a missing key repeats the previous entry's value. Empty when there is none.
+  std::vector<TMp3PlayerPtr> ReadUserPlayLists(const QString& FileName);
+  static std::vector<TMp3PlayerPtr> ReadUserPlayLists(const platform::IniFile& ini);
+  // Writes the entries (name, path) in order and their count.
+  static void WriteUserPlayLists(platform::IniFile& ini,
+                                 const std::vector<std::pair<QString, QString>>& entries);
 
   int CheckSysTray() const { return FCheckSysTray; }
   void SetCheckSysTray(int v) { FCheckSysTray = v; }
@@ -220,6 +228,19 @@ extern std::unique_ptr<TMp3Session> Mp3Session;
 extern TMp3PlayerPtr CurrMp3;
 // The record of the selected node of the folder tree; empty for a group node.
 extern TMp3PlayerPtr NodeMp3;
+
+// How many entries numbered sections ("0<suffix>", "1<suffix>", ...) of `ini` hold when the file
+// says `count`: no more than its sections can stand for, so a damaged count costs nothing.
+int BoundedEntryCount(const platform::IniFile& ini, int count, std::string_view suffix);
+
+// The named play list registry: entry i in section "<i>UserPlayList", the count in "Count".
+namespace userplaylists {
+inline constexpr char kEntrySuffix[] = "UserPlayList";
+inline constexpr char kNameKey[] = "PlayListName";
+inline constexpr char kLocationKey[] = "PlayListLocation";
+inline constexpr char kCountSection[] = "Count";
+inline constexpr char kCountKey[] = "PlayListCount";
+}  // namespace userplaylists
 
 // Names of the play list file's sections and keys.
 namespace playlistfile {

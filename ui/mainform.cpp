@@ -18,6 +18,7 @@ TMainForm::TMainForm(const QStringList& arguments, QWidget* parent) : QMainWindo
   CreateTrackList();
   CreateCommands();
   ConnectPlayControl();
+  ConnectPlayLists();
   CreateMenus();
   connect(pcMain, &QTabWidget::currentChanged, this, [this] {
     if (!FPageFromCode) pcMainChange();

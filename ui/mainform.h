@@ -97,6 +97,21 @@ class TMainForm : public QMainWindow, private TMp3FileThreadHost {
   // The saved main list: data directory + "MP3_PLAYER_PLAY_LIST.DAT".
   QString MainPlayListFile() const;
 
+  // Named play lists (mainform_playlists.cpp).
+  void ASaveListExecute();
+  void ALoadPlayListExecute();
+  void AFillPlayListExecute();
+  void ADeletePlayListExecute();
+  void ARenamePlayListExecute();
+  void lvPlayListsDblClick();
+  // Optionally appends a row, then writes every row to the registry `FileName`.
+  void SaveUserPlayLists(const QString& FileName, const QString& ListName, const QString& Location,
+                         bool NoAdd);
+  void LoadUserPlayLists(const QString& FileName);
+  // The registry of named play lists: data directory + "NewPlayList.DAT".
+  QString UserPlayListsFile() const;
+  QStandardItemModel* PlayLists() const { return FPlayLists; }
+
   // Play control (mainform_playback.cpp, mainform_navigation.cpp).
   void Mp3PlayExecute();
   void Mp3PauseExecute();
@@ -249,6 +264,11 @@ class TMainForm : public QMainWindow, private TMp3FileThreadHost {
   // mainform_tracklist.cpp
   void CreateTrackList();
   void ConnectPlayControl();
+  void ConnectPlayLists();
+  void AppendPlayListRow(const TMp3PlayerPtr& entry);
+  // The first selected row of the named play lists, -1 when none.
+  int FirstSelectedPlayList() const;
+  std::vector<std::pair<QString, QString>> PlayListEntries() const;
   void FillTagList();
   // Rows made while the list's updating is suspended wait here; they appear, with one notice,
   // when the outermost suspension ends.

@@ -19,6 +19,7 @@
 #include "audio/bass.h"
 #include "platform/atomicfile.h"
 #include "platform/datadir.h"
+#include "platform/filemove.h"
 #include "platform/inifile.h"
 #include "platform/singleinstance.h"
 #include "platform/termination.h"
@@ -44,12 +45,6 @@ const QString kQuitWithoutSaving = QStringLiteral("Quit without saving?");
 
 QString SystemError(int error) {
   return QString::fromLocal8Bit(std::strerror(error));
-}
-
-// Renames without ever replacing a file already there.
-bool RenameNew(const QString& from, const QString& to) {
-  return ::renameat2(AT_FDCWD, QFile::encodeName(from).constData(), AT_FDCWD,
-                     QFile::encodeName(to).constData(), RENAME_NOREPLACE) == 0;
 }
 
 }  // namespace
@@ -123,19 +118,20 @@ void TMainForm::LoadSessionData() {
   LoadPlayListFile(MainPlayListFile());
   if (Mp3Session->CacheCount() == before && playlistfile::HoldsUnreadTracks(MainPlayListFile()))
     KeepUnreadableListAside();
-  // The named play lists and the folder groups are loaded here once those pages exist.
+  LoadUserPlayLists(UserPlayListsFile());
+  // The folder groups are loaded here once that page exists.
 }
 
 void TMainForm::KeepUnreadableListAside() {
   const QString list = MainPlayListFile();
   const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
   QString aside = list + QStringLiteral(".unreadable-") + stamp;
-  bool kept = RenameNew(list, aside);
-  for (int n = 2; !kept && errno == EEXIST && n < 100; ++n) {
+  int error = platform::moveWithoutReplacing(list, aside);
+  for (int n = 2; error == EEXIST && n < 100; ++n) {
     aside = list + QStringLiteral(".unreadable-%1-%2").arg(stamp).arg(n);
-    kept = RenameNew(list, aside);
+    error = platform::moveWithoutReplacing(list, aside);
   }
-  if (kept) {
+  if (error == 0) {
     Dialogs().ShowMessage(this,
                           QStringLiteral("The stored play list could not be read. It was kept "
                                          "as %1.")
@@ -148,7 +144,7 @@ void TMainForm::KeepUnreadableListAside() {
   Dialogs().ShowMessage(this,
                         QStringLiteral("The stored play list %1 could not be read, and could "
                                        "not be kept aside (%2). It will not be changed.")
-                            .arg(list, SystemError(errno)),
+                            .arg(list, SystemError(error)),
                         {}, TMessageIcon::Warning);
 }
 
