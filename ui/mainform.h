@@ -150,7 +150,7 @@ class TMainForm : public QMainWindow, private TMp3FileThreadHost {
   void edtSearchChange();
   void cboxShowCheckListClick();
   // The language box's change (mainform_language.cpp): applies the chosen interface language,
-  // or instead appends the file named on the command line.
+  // or instead appends the file named on the command line. Errors are shown, never raised.
   void cboxLngChange();
   int ColumnToSortValue() const { return ColumnToSort; }
   // Makes a page active from code: unlike a click on its tab this does not run pcMainChange.
@@ -285,6 +285,9 @@ class TMainForm : public QMainWindow, private TMp3FileThreadHost {
   // A track the advance could not play: false when the advance must end there.
   bool PassOverUnplayable();
   bool lvMainKeyDown(QKeyEvent* event);
+  // mainform_language.cpp
+  void ConnectLanguageBox();
+  void AddCommandLineFile();
   // mainform_durations.cpp: the duration scanner, started after tracks were added.
   void StartTimeThread();
   void ShowTimes(const TTimeBatch& batch);
