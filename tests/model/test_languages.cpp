@@ -10,6 +10,7 @@
 
 #include "model/mp3languages.h"
 #include "platform/textcodec.h"
+#include "tests/support/qtprint.h"
 
 namespace {
 

@@ -17,6 +17,7 @@
 #include "model/mp3languages.h"
 #include "platform/textcodec.h"
 #include "tests/audio/mp3testfiles.h"
+#include "tests/support/qtprint.h"
 #include "tests/ui/mainformfixture.h"
 #include "ui/languageapply.h"
 
