@@ -70,8 +70,11 @@ TMp3Languages TMp3Languages::DivideReadString(const QString& ReadName) {
 
 QStringList TMp3Languages::DefaultSearchFolders() {
   QStringList folders{QDir::currentPath()};
-  if (QCoreApplication::instance()) folders << QCoreApplication::applicationDirPath();
-  folders << QStringLiteral(VELMO_DATA_DIR);
+  if (QCoreApplication::instance()) {
+    const QString program = QCoreApplication::applicationDirPath();
+    folders << program
+            << QDir::cleanPath(program + u'/' + QStringLiteral(VELMO_DATA_DIR_FROM_PROGRAM));
+  }
   return folders;
 }
 
