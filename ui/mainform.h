@@ -4,7 +4,8 @@
 // menus, keys, enabling rule, page tracking), mainform_session.cpp (start-up, saving, shutdown),
 // mainform_tracklist.cpp (the main list), mainform_loading.cpp and mainform_listedit.cpp (filling
 // and editing it), mainform_playback.cpp and mainform_navigation.cpp (play control),
-// mainform_durations.cpp (the duration scanner), mainform_stream.cpp (radio entries).
+// mainform_durations.cpp (the duration scanner), mainform_stream.cpp (radio entries),
+// mainform_language.cpp (the interface language).
 //
 // Threading: main thread only.
 #include <QColor>
