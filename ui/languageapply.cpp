@@ -48,6 +48,8 @@ void SetText(QObject* component, const QString& text) {
   } else if (auto* button = qobject_cast<QAbstractButton*>(component)) {
     button->setText(text);
   } else if (auto* label = qobject_cast<QLabel*>(component)) {
+    // A caption is shown as written, never read as markup.
+    label->setTextFormat(Qt::PlainText);
     label->setText(text);
   } else if (auto* group = qobject_cast<QGroupBox*>(component)) {
     group->setTitle(text);

@@ -297,6 +297,7 @@ TEST(LanguageLines, EachLineNamesOneComponentAndItsText) {
     Captions changed;
   } cases[] = {
       {"a label", "lblTitle=Заглавие", {{QStringLiteral("lblTitle"), QStringLiteral("Заглавие")}}},
+      {"markup", "lblTitle=<b>A</b>", {{QStringLiteral("lblTitle"), QStringLiteral("<b>A</b>")}}},
       {"the first = splits", "btnFont=a=b=", {{QStringLiteral("btnFont"), QStringLiteral("a=b=")}}},
       {"nothing is trimmed",
        "btnFont= A \t",
@@ -345,6 +346,9 @@ TEST(LanguageLines, EachLineNamesOneComponentAndItsText) {
     for (const auto& [name, text] : builtIn)
       now[name] = CaptionOf(&target, name).value_or(QStringLiteral("?"));
     EXPECT_EQ(now, expected) << c.what;
+    EXPECT_EQ(target.findChild<QLabel*>(QStringLiteral("lblTitle"))->textFormat() == Qt::PlainText,
+              c.changed.count(QStringLiteral("lblTitle")) == 1)
+        << c.what << ": a label named by the file shows its text as written";
   }
 }
 
