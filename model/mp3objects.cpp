@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QHash>
 
+#include "model/mp3languages.h"
 #include "model/pathset.h"
 #include "model/pendingevents.h"
 #include "platform/inifile.h"
@@ -280,6 +281,12 @@ TMp3Settings& TMp3Session::Mp3Settings() {
   std::unique_ptr<TMp3Settings>& settings = Parts().settings;
   if (!settings) settings = std::make_unique<TMp3Settings>();
   return *settings;
+}
+
+TMp3Languages& TMp3Session::Mp3Languages() {
+  std::unique_ptr<TMp3Languages>& languages = Parts().languages;
+  if (!languages) languages = std::make_unique<TMp3Languages>();
+  return *languages;
 }
 
 // ---- TMp3Player ----

@@ -19,6 +19,7 @@
 class TMp3Player;
 class TPathSet;
 class TMp3Settings;
+class TMp3Languages;
 namespace platform {
 class IniFile;
 }
@@ -81,6 +82,7 @@ class TMp3Session {
 
   // Created on first use; the same object afterwards.
   TMp3Settings& Mp3Settings();
+  TMp3Languages& Mp3Languages();
 
  private:
   struct TParts {
@@ -88,11 +90,12 @@ class TMp3Session {
     ~TParts();
     std::unique_ptr<TMp3Cache> cache;
     std::unique_ptr<TMp3Settings> settings;
+    std::unique_ptr<TMp3Languages> languages;
   };
   TParts& Parts();
 
-  // The cache and the settings object, made on first use. A track record never uses them: one
-  // pointer for both keeps its share small.
+  // The cache, the settings object and the language reader, made on first use. A track record never
+  // uses them: one pointer for both keeps its share small.
   std::unique_ptr<TParts> FParts;
 };
 

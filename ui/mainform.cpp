@@ -19,6 +19,7 @@ TMainForm::TMainForm(const QStringList& arguments, QWidget* parent) : QMainWindo
   CreateCommands();
   ConnectPlayControl();
   CreateMenus();
+  ConnectLanguageBox();
   connect(pcMain, &QTabWidget::currentChanged, this, [this] {
     if (!FPageFromCode) pcMainChange();
   });

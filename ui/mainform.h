@@ -4,7 +4,8 @@
 // menus, keys, enabling rule, page tracking), mainform_session.cpp (start-up, saving, shutdown),
 // mainform_tracklist.cpp (the main list), mainform_loading.cpp and mainform_listedit.cpp (filling
 // and editing it), mainform_playback.cpp and mainform_navigation.cpp (play control),
-// mainform_durations.cpp (the duration scanner), mainform_stream.cpp (radio entries).
+// mainform_durations.cpp (the duration scanner), mainform_stream.cpp (radio entries),
+// mainform_language.cpp (the interface language).
 //
 // Threading: main thread only.
 #include <QColor>
@@ -150,7 +151,7 @@ class TMainForm : public QMainWindow, private TMp3FileThreadHost {
   void edtSearchChange();
   void cboxShowCheckListClick();
   // The language box's change (mainform_language.cpp): applies the chosen interface language,
-  // or instead appends the file named on the command line.
+  // or instead appends the file named on the command line. Errors are shown, never raised.
   void cboxLngChange();
   int ColumnToSortValue() const { return ColumnToSort; }
   // Makes a page active from code: unlike a click on its tab this does not run pcMainChange.
@@ -285,6 +286,9 @@ class TMainForm : public QMainWindow, private TMp3FileThreadHost {
   // A track the advance could not play: false when the advance must end there.
   bool PassOverUnplayable();
   bool lvMainKeyDown(QKeyEvent* event);
+  // mainform_language.cpp
+  void ConnectLanguageBox();
+  void AddCommandLineFile();
   // mainform_durations.cpp: the duration scanner, started after tracks were added.
   void StartTimeThread();
   void ShowTimes(const TTimeBatch& batch);
