@@ -207,21 +207,7 @@ int TMp3Session::GetNextID(const QString& _FileName) const {
 }
 
 int TMp3Session::TrackCount(const platform::IniFile& ini) {
-  const int count = ini.readInteger(kListSection, kCountKey, 0);
-  if (count <= 0) return 0;
-  // Neither a Count nor a section number read from a file may decide how much memory or time a
-  // read takes: tracks stay within what the file's sections can stand for. A well-formed list
-  // has its last section, and no more tracks than sections.
-  if (count <= ini.sectionCount() && ini.sectionExists(TrackSection(count - 1))) return count;
-  // Otherwise the list ends at its last track section such that the sections missing before it
-  // (read as empty tracks) are no more than those present.
-  const std::vector<int> present = ini.indexedSections(kListSection, count);
-  int tracks = 0;
-  for (std::size_t j = 0; j < present.size(); ++j) {
-    const auto index = static_cast<std::size_t>(present[j]);
-    if (index - j <= j + 1) tracks = present[j] + 1;
-  }
-  return tracks;
+  return ini.entryCount(kListSection, ini.readInteger(kListSection, kCountKey, 0));
 }
 
 bool TMp3Session::GetMp3ByName(const QString& IniFile, const QString& CmpStr) const {

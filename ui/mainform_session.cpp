@@ -123,7 +123,8 @@ void TMainForm::LoadSessionData() {
   LoadPlayListFile(MainPlayListFile());
   if (Mp3Session->CacheCount() == before && playlistfile::HoldsUnreadTracks(MainPlayListFile()))
     KeepUnreadableListAside();
-  // The named play lists and the folder groups are loaded here once those pages exist.
+  // The named play lists are loaded here once their page exists.
+  LoadMp3Groups(GroupListFile());
 }
 
 void TMainForm::KeepUnreadableListAside() {
@@ -200,6 +201,8 @@ void TMainForm::FormCloseQuery(bool& CanClose) {
       TWaitCursor wait;
       SaveMainPlayList(MainPlayListFile());
       SaveSettings(FWindowsTemporaryDir + kSettingsFile);
+      // A close that ends the program keeps the groups as Exit does.
+      SaveMp3Groups(GroupListFile());
     } catch (const std::exception& error) {
       // The user may fix the cause and close again, or give up the changes.
       ShowException(this, error);
@@ -222,7 +225,7 @@ bool TMainForm::SaveForExit(bool mayAsk) {
         [this](TMp3Session* sender) { ShowCloseProgress(sender); });
     SaveMainPlayList(MainPlayListFile());
     SaveSettings(FWindowsTemporaryDir + kSettingsFile);
-    // The folder groups are saved here once they exist.
+    SaveMp3Groups(GroupListFile());
     return true;
   } catch (const std::exception& error) {
     if (!mayAsk) {
