@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QHash>
 
+#include "model/mp3languages.h"
 #include "model/pathset.h"
 #include "model/pendingevents.h"
 #include "platform/inifile.h"
@@ -206,25 +207,7 @@ int TMp3Session::GetNextID(const QString& _FileName) const {
 }
 
 int TMp3Session::TrackCount(const platform::IniFile& ini) {
-  return BoundedEntryCount(ini, ini.readInteger(kListSection, kCountKey, 0), kListSection);
-}
-
-int BoundedEntryCount(const platform::IniFile& ini, int count, std::string_view suffix) {
-  if (count <= 0) return 0;
-  // Neither a count nor a section number read from a file may decide how much memory or time a
-  // read takes: entries stay within what the file's sections can stand for. A well-formed file
-  // has its last section, and no more entries than sections.
-  if (count <= ini.sectionCount() && ini.sectionExists(std::to_string(count - 1).append(suffix)))
-    return count;
-  // Otherwise the entries end at the last section such that the sections missing before it
-  // (read as empty entries) are no more than those present.
-  const std::vector<int> present = ini.indexedSections(suffix, count);
-  int entries = 0;
-  for (std::size_t j = 0; j < present.size(); ++j) {
-    const auto index = static_cast<std::size_t>(present[j]);
-    if (index - j <= j + 1) entries = present[j] + 1;
-  }
-  return entries;
+  return ini.entryCount(kListSection, ini.readInteger(kListSection, kCountKey, 0));
 }
 
 bool TMp3Session::GetMp3ByName(const QString& IniFile, const QString& CmpStr) const {
@@ -284,6 +267,12 @@ TMp3Settings& TMp3Session::Mp3Settings() {
   std::unique_ptr<TMp3Settings>& settings = Parts().settings;
   if (!settings) settings = std::make_unique<TMp3Settings>();
   return *settings;
+}
+
+TMp3Languages& TMp3Session::Mp3Languages() {
+  std::unique_ptr<TMp3Languages>& languages = Parts().languages;
+  if (!languages) languages = std::make_unique<TMp3Languages>();
+  return *languages;
 }
 
 // ---- TMp3Player ----
@@ -396,7 +385,7 @@ std::vector<TMp3PlayerPtr> TMp3Settings::ReadUserPlayLists(const QString& FileNa
 std::vector<TMp3PlayerPtr> TMp3Settings::ReadUserPlayLists(const platform::IniFile& ini) {
   using namespace userplaylists;
   const int count =
-      BoundedEntryCount(ini, ini.readInteger(kCountSection, userplaylists::kCountKey, 0), kEntrySuffix);
+      ini.entryCount(kEntrySuffix, ini.readInteger(kCountSection, userplaylists::kCountKey, 0));
   std::vector<TMp3PlayerPtr> result;
   result.reserve(static_cast<std::size_t>(count));
   QString location;

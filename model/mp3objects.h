@@ -20,6 +20,7 @@
 class TMp3Player;
 class TPathSet;
 class TMp3Settings;
+class TMp3Languages;
 namespace platform {
 class IniFile;
 }
@@ -82,6 +83,7 @@ class TMp3Session {
 
   // Created on first use; the same object afterwards.
   TMp3Settings& Mp3Settings();
+  TMp3Languages& Mp3Languages();
 
  private:
   struct TParts {
@@ -89,11 +91,12 @@ class TMp3Session {
     ~TParts();
     std::unique_ptr<TMp3Cache> cache;
     std::unique_ptr<TMp3Settings> settings;
+    std::unique_ptr<TMp3Languages> languages;
   };
   TParts& Parts();
 
-  // The cache and the settings object, made on first use. A track record never uses them: one
-  // pointer for both keeps its share small.
+  // The cache, the settings object and the language reader, made on first use. A track record never
+  // uses them: one pointer for both keeps its share small.
   std::unique_ptr<TParts> FParts;
 };
 
@@ -228,10 +231,6 @@ extern std::unique_ptr<TMp3Session> Mp3Session;
 extern TMp3PlayerPtr CurrMp3;
 // The record of the selected node of the folder tree; empty for a group node.
 extern TMp3PlayerPtr NodeMp3;
-
-// How many entries numbered sections ("0<suffix>", "1<suffix>", ...) of `ini` hold when the file
-// says `count`: no more than its sections can stand for, so a damaged count costs nothing.
-int BoundedEntryCount(const platform::IniFile& ini, int count, std::string_view suffix);
 
 // The named play list registry: entry i in section "<i>UserPlayList", the count in "Count".
 namespace userplaylists {

@@ -990,6 +990,19 @@ std::string IniFile::text() const {
   return std::string(Serialize(doc()).bytes->View());
 }
 
+int IniFile::entryCount(std::string_view suffix, int count) const {
+  if (count <= 0) return 0;
+  if (count <= sectionCount() && sectionExists(std::to_string(count - 1).append(suffix)))
+    return count;
+  const std::vector<int> present = indexedSections(suffix, count);
+  int entries = 0;
+  for (std::size_t j = 0; j < present.size(); ++j) {
+    const auto index = static_cast<std::size_t>(present[j]);
+    if (index - j <= j + 1) entries = present[j] + 1;
+  }
+  return entries;
+}
+
 int IniFile::sectionCount() const {
   return static_cast<int>(doc().sections.size()) - 1;
 }

@@ -72,6 +72,12 @@ class IniFile {
   // zeros) followed by `suffix` exists. Lets a reader bound a count it read from the file by the
   // sections that are really there.
   std::vector<int> indexedSections(std::string_view suffix, int below) const;
+  // How many entries of a list kept one per section (0<suffix>, 1<suffix>, ...) a reader takes
+  // when the file claims `count`. Neither a count nor a section number read from a file may
+  // decide how much memory or time a read takes: a well-formed list has its last section and no
+  // more entries than sections; otherwise the list ends at its last entry section such that the
+  // sections missing before it (read as empty entries) are no more than those present.
+  int entryCount(std::string_view suffix, int count) const;
   // Sections in the file, whatever their names.
   int sectionCount() const;
 

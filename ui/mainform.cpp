@@ -20,6 +20,7 @@ TMainForm::TMainForm(const QStringList& arguments, QWidget* parent) : QMainWindo
   ConnectPlayControl();
   ConnectPlayLists();
   CreateMenus();
+  ConnectLanguageBox();
   connect(pcMain, &QTabWidget::currentChanged, this, [this] {
     if (!FPageFromCode) pcMainChange();
   });

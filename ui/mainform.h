@@ -4,7 +4,9 @@
 // menus, keys, enabling rule, page tracking), mainform_session.cpp (start-up, saving, shutdown),
 // mainform_tracklist.cpp (the main list), mainform_loading.cpp and mainform_listedit.cpp (filling
 // and editing it), mainform_playback.cpp and mainform_navigation.cpp (play control),
-// mainform_durations.cpp (the duration scanner), mainform_stream.cpp (radio entries).
+// mainform_durations.cpp (the duration scanner), mainform_stream.cpp (radio entries),
+// mainform_language.cpp (the interface language), mainform_groups.cpp (the folder groups
+// tree).
 //
 // Threading: main thread only.
 #include <QColor>
@@ -14,6 +16,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
+#include <utility>
 #include <vector>
 
 #include "model/mp3objects.h"
@@ -41,6 +45,7 @@ class QTreeView;
 class TFormProgress;
 class TStreamOpener;
 struct TStreamReport;
+class TNodeTreeModel;
 class TTagListModel;
 class TTrackListModel;
 struct TTimeBatch;
@@ -75,6 +80,7 @@ class TMainForm : public QMainWindow, private TMp3FileThreadHost {
   const QString& CommandLineFile() const { return ExFileName; }
   TEnumTabs EnumTabs() const { return FEnumTabs; }
   TTrackListModel* TrackList() const { return FTrackList; }
+  TNodeTreeModel* NodeTree() const { return FNodes; }
   QLabel* StatusPanel(int index) const { return FStatusPanels[index]; }
 
   // The command of the command table with this name, or null.
@@ -153,6 +159,17 @@ class TMainForm : public QMainWindow, private TMp3FileThreadHost {
   // The paths of one drop, in the order the file manager gave them.
   void WMDropFiles(const QStringList& paths);
 
+  // The folder groups tree (mainform_groups.cpp).
+  void AddMp3Group(const QString& Folder, bool WithSubFolders);
+  void AddMp3SubGroups(const QString& Folder);
+  void SaveMp3Groups(const QString& FileName);
+  void LoadMp3Groups(const QString& FileName);
+  void ADeleteNodeExecute();
+  void AMovePlayListExecute();
+  void cboxExpandClick();
+  // data directory + "MP3_GROUP_LIST.DAT"
+  QString GroupListFile() const;
+
   // Editing and presenting the list (mainform_listedit.cpp).
   void RefreshList();
   void FastSearch(const QString& Key);
@@ -165,7 +182,7 @@ class TMainForm : public QMainWindow, private TMp3FileThreadHost {
   void edtSearchChange();
   void cboxShowCheckListClick();
   // The language box's change (mainform_language.cpp): applies the chosen interface language,
-  // or instead appends the file named on the command line.
+  // or instead appends the file named on the command line. Errors are shown, never raised.
   void cboxLngChange();
   int ColumnToSortValue() const { return ColumnToSort; }
   // Makes a page active from code: unlike a click on its tab this does not run pcMainChange.
@@ -305,6 +322,9 @@ class TMainForm : public QMainWindow, private TMp3FileThreadHost {
   // A track the advance could not play: false when the advance must end there.
   bool PassOverUnplayable();
   bool lvMainKeyDown(QKeyEvent* event);
+  // mainform_language.cpp
+  void ConnectLanguageBox();
+  void AddCommandLineFile();
   // mainform_durations.cpp: the duration scanner, started after tracks were added.
   void StartTimeThread();
   void ShowTimes(const TTimeBatch& batch);
@@ -357,7 +377,28 @@ class TMainForm : public QMainWindow, private TMp3FileThreadHost {
   TTrackListModel* FTrackList = nullptr;
   TTagListModel* FTagList = nullptr;
   QStandardItemModel* FPlayLists = nullptr;
-  QStandardItemModel* FNodes = nullptr;
+  TNodeTreeModel* FNodes = nullptr;
+  // The folders (device, inode) that one folder load or drop has given groups: a folder met again
+  // under another path (a bind mount), or by a second walk of the same drop, gets no second
+  // group. Only the outermost step of a command makes the set, which the steps it calls share.
+  using TGroupWalk = std::set<std::pair<std::uint64_t, std::uint64_t>>;
+  std::shared_ptr<TGroupWalk> FGroupWalk;
+  class TGroupWalkScope {
+   public:
+    explicit TGroupWalkScope(TMainForm* form) : form_(form), own_(!form->FGroupWalk) {
+      if (own_) form->FGroupWalk = std::make_shared<TGroupWalk>();
+    }
+    ~TGroupWalkScope() {
+      if (own_) form_->FGroupWalk.reset();
+    }
+    TGroupWalkScope(const TGroupWalkScope&) = delete;
+    TGroupWalkScope& operator=(const TGroupWalkScope&) = delete;
+
+   private:
+    TMainForm* form_;
+    bool own_;
+  };
+  bool FKeepGroupFile = false;  // the group file could not be read: it is never replaced
   QLabel* FStatusPanels[3] = {};
   // Popup menu of each control that has one, for key routing.
   std::vector<std::pair<QWidget*, QMenu*>> FControlMenus;

@@ -21,6 +21,7 @@
 #include "ui/dialogs.h"
 #include "ui/mainform.h"
 #include "ui/milestones.h"
+#include "ui/nodetree.h"
 #include "ui/tracklistmodel.h"
 
 namespace {
@@ -71,8 +72,8 @@ const CommandRow kCommands[] = {
     {"APlayList", "Play List", "Play List", "", "", nullptr},
     {"AMp3Control", "Mp3 Control", "Mp3 Control", "", "", nullptr},
     {"AOther", "Other", "Other", "", "", nullptr},
-    {"ADeleteNode", "Node", "Clear List", "", "", nullptr},
-    {"AMovePlayList", "Node", "Add to mp3 play list", "", "", nullptr},
+    {"ADeleteNode", "Node", "Clear List", "", "", &TMainForm::ADeleteNodeExecute},
+    {"AMovePlayList", "Node", "Add to mp3 play list", "", "", &TMainForm::AMovePlayListExecute},
 };
 
 const char kKeyProperty[] = "velmoKey";

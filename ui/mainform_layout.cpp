@@ -20,6 +20,7 @@
 #include <QVBoxLayout>
 
 #include "ui/mainform.h"
+#include "ui/nodetree.h"
 #include "ui/positionbar.h"
 #include "ui/tracklistmodel.h"
 
@@ -145,8 +146,10 @@ void TMainForm::CreatePages() {
   Mp3Node->setHeaderHidden(true);
   Mp3Node->setEditTriggers(QAbstractItemView::NoEditTriggers);
   Mp3Node->setContextMenuPolicy(Qt::CustomContextMenu);
+  Mp3Node->setIndentation(19);
+  Mp3Node->setUniformRowHeights(true);
   SetListBackground(Mp3Node);
-  FNodes = new QStandardItemModel(this);
+  FNodes = new TNodeTreeModel(this);
   Mp3Node->setModel(FNodes);
   nodeLayout->addWidget(pnlControlNode);
   nodeLayout->addWidget(Mp3Node, 1);

@@ -196,6 +196,7 @@ void TMainForm::AddDroppedPath(QString path) {
 
 void TMainForm::WMDropFiles(const QStringList& paths) {
   TLoadScope scope(this);
+  TGroupWalkScope groups(this);
   CurrMp3.reset();
   ProgressBar1->show();
   lblLoading->show();
@@ -206,7 +207,8 @@ void TMainForm::WMDropFiles(const QStringList& paths) {
       form->MainPanel->setEnabled(true);
     }
   } finish{this};
-  for (const QString& path : paths) {
+  for (qsizetype i = 0; i < paths.size(); ++i) {
+    const QString& path = paths[i];
     AddDroppedPath(path);
     if (!HasExtension(path, QLatin1String(".mp3"))) {
       MainPanel->setEnabled(false);
@@ -214,7 +216,8 @@ void TMainForm::WMDropFiles(const QStringList& paths) {
       lblLoading->hide();
       continue;
     }
-    // The folder groups of dropped paths are built here once the tree exists.
+    AddMp3Group(path, true);
+    if (i > 0) AddMp3SubGroups(path);
     if (!CurrMp3) {
       // Nothing of this drop was added (the file was in the saved list): the rest is skipped.
       LoadPlayListFile(path);
@@ -255,7 +258,7 @@ void TMainForm::ALoadDirExecute() {
       QApplication::restoreOverrideCursor();
       form->MainPanel->setEnabled(true);
       form->StartTimeThread();
-      // The folder groups of the chosen folder are built here once the tree exists.
+      RunGuarded(form, [this] { form->AddMp3Group(form->FDefaultPath, true); });
       form->FEnumTabs = et_Mp3;
       form->ScheduleActionUpdate();
       milestones::MarkAfterNextPaint(form->lvMain->viewport(), "rows",

@@ -77,11 +77,6 @@ void TMainForm::Mp3PrevPlay() {
   Mp3PlayExecute();
 }
 
-void TMainForm::Mp3NodeChange() {
-  const QModelIndexList selected = Mp3Node->selectionModel()->selectedRows();
-  NodeMp3 = selected.isEmpty() ? TMp3PlayerPtr() : NodeRecord(selected.first());
-}
-
 namespace {
 
 void StepInTree(TMainForm* form, QTreeView* tree, QModelIndex (*step)(const QModelIndex&)) {

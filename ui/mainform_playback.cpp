@@ -34,6 +34,7 @@ void TMainForm::ConnectPlayControl() {
           [this] { Mp3NodeChange(); });
   connect(Mp3Node, &QAbstractItemView::doubleClicked, this,
           [this] { RunGuarded(this, [this] { Mp3NodeDblClick(); }); });
+  connect(cboxExpand, &QCheckBox::toggled, this, [this] { cboxExpandClick(); });
   // The button's caption follows the pause state, while the command keeps its own; the button
   // takes the command's caption again whenever the command changes.
   connect(Command(QStringLiteral("Mp3Pause")), &QAction::changed, btnPause, [this] {

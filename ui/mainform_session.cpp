@@ -119,7 +119,7 @@ void TMainForm::LoadSessionData() {
   if (Mp3Session->CacheCount() == before && playlistfile::HoldsUnreadTracks(MainPlayListFile()))
     KeepUnreadableListAside();
   LoadUserPlayLists(UserPlayListsFile());
-  // The folder groups are loaded here once that page exists.
+  LoadMp3Groups(GroupListFile());
 }
 
 void TMainForm::KeepUnreadableListAside() {
@@ -196,6 +196,8 @@ void TMainForm::FormCloseQuery(bool& CanClose) {
       TWaitCursor wait;
       SaveMainPlayList(MainPlayListFile());
       SaveSettings(FWindowsTemporaryDir + kSettingsFile);
+      // A close that ends the program keeps the groups as Exit does.
+      SaveMp3Groups(GroupListFile());
     } catch (const std::exception& error) {
       // The user may fix the cause and close again, or give up the changes.
       ShowException(this, error);
@@ -218,7 +220,7 @@ bool TMainForm::SaveForExit(bool mayAsk) {
         [this](TMp3Session* sender) { ShowCloseProgress(sender); });
     SaveMainPlayList(MainPlayListFile());
     SaveSettings(FWindowsTemporaryDir + kSettingsFile);
-    // The folder groups are saved here once they exist.
+    SaveMp3Groups(GroupListFile());
     return true;
   } catch (const std::exception& error) {
     if (!mayAsk) {

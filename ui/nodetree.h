@@ -1,21 +1,53 @@
 #pragma once
-// The folder tree's nodes: a track node carries its record, a group node none.
-#include <QModelIndex>
-#include <QStandardItem>
-#include <QVariant>
+// The folder tree's model: top-level group nodes, one per folder that held MP3 files, each with
+// its track nodes. A group keeps its folder's full path and the records of its tracks, nothing
+// more: a track node is one reference to its record, which the tree shares with the track cache
+// and the program-wide references.
+//
+// Threading: main thread only.
+#include <QAbstractItemModel>
+
+#include <vector>
 
 #include "model/mp3objects.h"
 
-Q_DECLARE_METATYPE(TMp3PlayerPtr)
+class TNodeTreeModel : public QAbstractItemModel {
+  Q_OBJECT
 
-inline constexpr int kNodeRecordRole = Qt::UserRole + 1;
+ public:
+  struct TGroup {
+    QString folder;
+    std::vector<TMp3PlayerPtr> tracks;
+  };
 
+  explicit TNodeTreeModel(QObject* parent = nullptr);
+
+  QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
+  QModelIndex parent(const QModelIndex& child) const override;
+  int rowCount(const QModelIndex& parent = {}) const override;
+  int columnCount(const QModelIndex& parent = {}) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+  // Appends one group node with its track nodes, with one change notice.
+  void AppendGroup(QString folder, std::vector<TMp3PlayerPtr> tracks);
+  void Clear();
+  const std::vector<TGroup>& Groups() const { return groups_; }
+  // The record of a track node; null for a group node or an invalid index.
+  TMp3PlayerPtr Record(const QModelIndex& node) const;
+  // Every track of every group, group after group.
+  std::vector<TMp3PlayerPtr> AllRecords() const;
+  // The group node's text: the last component of its folder's path.
+  static QString GroupText(const QString& folder);
+
+ private:
+  std::vector<TGroup> groups_;
+};
+
+// The record of the node, null for a group node.
 inline TMp3PlayerPtr NodeRecord(const QModelIndex& node) {
-  return node.isValid() ? node.data(kNodeRecordRole).value<TMp3PlayerPtr>() : TMp3PlayerPtr();
-}
-
-inline void SetNodeRecord(QStandardItem* node, const TMp3PlayerPtr& record) {
-  node->setData(QVariant::fromValue(record), kNodeRecordRole);
+  const auto* model = qobject_cast<const TNodeTreeModel*>(node.model());
+  return model ? model->Record(node) : TMp3PlayerPtr();
 }
 
 // The node after `node` in the tree's full display order: first child, else next sibling, else

@@ -6,7 +6,6 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QScrollBar>
-#include <QStandardItemModel>
 #include <QTabWidget>
 #include <QToolButton>
 #include <QTreeView>
@@ -366,20 +365,16 @@ class TreePlay : public PlayControl {
         QStringList{QStringLiteral("a.mp3"), QStringLiteral("b.mp3"), QStringLiteral("c.mp3")});
     // The tree plays its own records; the main list stays empty.
     form->AClearPlayListExecute();
-    auto* model = qobject_cast<QStandardItemModel*>(form->Mp3Node->model());
-    ASSERT_NE(model, nullptr);
     const int perGroup[] = {2, 1};
     for (int g = 0, file = 0; g < 2; ++g) {
-      auto* group = new QStandardItem(QStringLiteral("g%1").arg(g + 1));
-      for (int t = 0; t < perGroup[g]; ++t, ++file) {
-        auto* track = new QStandardItem(QFileInfo(paths[file]).fileName());
-        records.push_back(std::make_shared<TMp3Player>(file, paths[file], track->text(),
-                                                       QStringLiteral("17"), QString(), 0, 0));
-        SetNodeRecord(track, records.back());
-        group->appendRow(track);
-      }
-      model->appendRow(group);
+      const QString folder = home.filePath(QStringLiteral("music/g%1").arg(g + 1));
+      ASSERT_TRUE(QDir().mkpath(folder));
+      for (int t = 0; t < perGroup[g]; ++t, ++file)
+        ASSERT_TRUE(QFile::copy(paths[file], folder + u'/' + QFileInfo(paths[file]).fileName()));
+      form->AddMp3Group(folder, false);
     }
+    records = form->NodeTree()->AllRecords();
+    ASSERT_EQ(records.size(), 3u);
     form->Mp3Node->expandAll();
     form->pcMain->setCurrentWidget(form->tsMp3Node);
     ASSERT_EQ(form->EnumTabs(), et_Node);
