@@ -19,6 +19,7 @@ TMainForm::TMainForm(const QStringList& arguments, QWidget* parent) : QMainWindo
   CreateCommands();
   ConnectPlayControl();
   CreateMenus();
+  ConnectOptions();
   connect(pcMain, &QTabWidget::currentChanged, this, [this] {
     if (!FPageFromCode) pcMainChange();
   });
@@ -40,5 +41,6 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 
 void TMainForm::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);
+  ApplyPendingOuterSize();
   FormResize();
 }
