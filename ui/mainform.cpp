@@ -21,6 +21,7 @@ TMainForm::TMainForm(const QStringList& arguments, QWidget* parent) : QMainWindo
   ConnectPlayLists();
   CreateMenus();
   ConnectLanguageBox();
+  ConnectOptions();
   connect(pcMain, &QTabWidget::currentChanged, this, [this] {
     if (!FPageFromCode) pcMainChange();
   });
@@ -42,5 +43,6 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 
 void TMainForm::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);
+  ApplyPendingOuterSize();
   FormResize();
 }

@@ -6,16 +6,18 @@
 // and editing it), mainform_playback.cpp and mainform_navigation.cpp (play control),
 // mainform_durations.cpp (the duration scanner), mainform_stream.cpp (radio entries),
 // mainform_language.cpp (the interface language), mainform_groups.cpp (the folder groups
-// tree).
+// tree), mainform_settings.cpp (the settings file) and mainform_options.cpp (the options page).
 //
 // Threading: main thread only.
 #include <QColor>
+#include <QFont>
 #include <QMainWindow>
 #include <QPointer>
 #include <QStringList>
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <set>
 #include <utility>
 #include <vector>
@@ -23,6 +25,7 @@
 #include "model/mp3objects.h"
 #include "playback/mp3filethread.h"
 #include "ui/positionbar.h"
+#include "ui/settingsvalues.h"
 
 class QAction;
 class QCheckBox;
@@ -43,6 +46,7 @@ class QTimer;
 class QToolButton;
 class QTreeView;
 class TFormProgress;
+class TGridLineDelegate;
 class TStreamOpener;
 struct TStreamReport;
 class TNodeTreeModel;
@@ -276,8 +280,6 @@ class TMainForm : public QMainWindow, private TMp3FileThreadHost {
   };
   void EndBusy();
   void ResumeEndIfRequested();
-  void LoadSettings(const QString& path);
-  void SaveSettings(const QString& path);
   // mainform_tracklist.cpp
   void CreateTrackList();
   void ConnectPlayControl();
@@ -363,7 +365,6 @@ class TMainForm : public QMainWindow, private TMp3FileThreadHost {
   // when the command began, or added since).
   bool Claim(const QString& path);
   void AddScannedRecord(const TMp3PlayerPtr& record);
-  QColor FFontColor = Qt::black;
 
   bool FSecondCopy = false;
   bool FStartFailed = false;
@@ -402,4 +403,59 @@ class TMainForm : public QMainWindow, private TMp3FileThreadHost {
   QLabel* FStatusPanels[3] = {};
   // Popup menu of each control that has one, for key routing.
   std::vector<std::pair<QWidget*, QMenu*>> FControlMenus;
+
+  // The settings file and the options page (mainform_settings.cpp, mainform_options.cpp).
+ public:
+  void spDefPathClick();
+  void btnDefaultSettingsClick();
+  void btnFontClick();
+  void btnColorClick();
+  void cboxRepeatClick();
+  void cboxSysTrayClick();
+  void CboxGridViewClick();
+  // Data directory + "MP3_PLAYER_SETTINGS.DAT".
+  QString SettingsFile() const;
+  // The default folder button's caption as set, without the escaping of '&'.
+  QString DefPathCaption() const;
+
+ private:
+  void LoadSettings();
+  // Throws platform::IniWriteError when the file cannot be written; it is then unchanged.
+  void SaveSettings(const QString& fileName);
+  void ConnectOptions();
+  // The notification-area icon is added here once the tray icon exists.
+  void AddTrayIcon() {}
+  void SetDefPathCaption(const QString& text);
+  // The default folder button's caption while no folder is set.
+  static QString NoDefaultPathCaption();
+  // A colour value as the settings file stores it.
+  void SetListColor(std::int32_t value);
+  // Gives lvMain the font dialog's font, and its rows the font's colour.
+  void ApplyListFont();
+  // The window's frame rectangle in its normal state, also while maximised, minimised or hidden.
+  QRect RestoredOuterRect() const;
+  // Sets the frame's size and, where the window system lets a program place its windows, its
+  // top-left corner; the minimum size still holds.
+  void SetOuterGeometry(QSize size, const QPoint* topLeft);
+  QMargins FrameMargins() const;
+  // Until the window has a frame its size cannot be known: the size asked for waits here and is
+  // set again once the frame appears, so that a window does not grow by its frame every start.
+  void ApplyPendingOuterSize();
+  std::optional<QSize> FPendingOuterSize;
+
+ protected:
+  void moveEvent(QMoveEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  // The list font as the font dialog keeps it. The family is kept as stored even when this
+  // desktop lacks it; the list then shows the desktop's default family.
+  struct TFontDialogState {
+    QFont Font;
+    std::int32_t Color = 0;
+  };
+  TFontDialogState FontDialog;
+  std::int32_t FListColor = settingsvalues::kInactiveCaption;
+  QColor FColorDialogColor = Qt::black;  // the colour last chosen in the colour dialog
+  TGridLineDelegate* FGridLines = nullptr;
 };

@@ -22,12 +22,10 @@
 #include "ui/mainform.h"
 #include "ui/nodetree.h"
 #include "ui/positionbar.h"
+#include "ui/settingsvalues.h"
 #include "ui/tracklistmodel.h"
 
 namespace {
-
-// The system's inactive-caption colour of the original desktop: the background of the lists.
-const QColor kInactiveCaption(191, 205, 219);
 
 template <class W, class... Args>
 W* Make(QWidget* parent, const char* name, Args&&... args) {
@@ -44,7 +42,7 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text) {
 
 void SetListBackground(QWidget* widget) {
   QPalette palette = widget->palette();
-  palette.setColor(QPalette::Base, kInactiveCaption);
+  palette.setColor(QPalette::Base, settingsvalues::InactiveCaptionColor());
   widget->setPalette(palette);
 }
 

@@ -244,7 +244,7 @@ void TMainForm::dropEvent(QDropEvent* event) {
 }
 
 void TMainForm::ALoadDirExecute() {
-  FDefaultPath = spDefPath->text();
+  FDefaultPath = DefPathCaption();
   const QString chosen =
       Dialogs().SelectFolder(this, QStringLiteral("Select Directory"), FDefaultPath);
   if (chosen.isEmpty()) return;

@@ -1,10 +1,9 @@
 // The named play lists: copies of the main list kept under names of the user's own, listed in
 // the registry file and on the page "Play List".
 #include <QFileInfo>
-#include <QStandardItemModel>
 #include <QProgressBar>
+#include <QStandardItemModel>
 #include <QTimer>
-#include <QToolButton>
 #include <QTreeView>
 
 #include <cstring>
@@ -20,8 +19,6 @@ namespace {
 
 // The row's name-and-path record, on the row's first cell.
 constexpr int kEntryRole = Qt::UserRole + 1;
-
-const QString kNoDefaultPath = QStringLiteral("Set your default path to Mp3  directory");
 
 }  // namespace
 
@@ -92,8 +89,8 @@ void TMainForm::ALoadPlayListExecute() {
   FNewID = 0;
   Progress->setMaximum(0);
   Timer->stop();
-  spDefPath->setText(kNoDefaultPath);
-  LoadSettings(FWindowsTemporaryDir + QStringLiteral("MP3_PLAYER_SETTINGS.DAT"));
+  SetDefPathCaption(NoDefaultPathCaption());
+  LoadSettings();
   LoadPlayListFile(path);
   SaveUserPlayLists(UserPlayListsFile(), QFileInfo(path).fileName(), path, false);
 }

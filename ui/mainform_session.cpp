@@ -34,8 +34,6 @@
 
 namespace {
 
-const QString kSettingsFile = QStringLiteral("MP3_PLAYER_SETTINGS.DAT");
-
 const QString kQuitWithoutSaving = QStringLiteral("Quit without saving?");
 
 // The audio library refused to start: nothing may be written, so the process ends here.
@@ -113,7 +111,7 @@ void TMainForm::LoadSessionData() {
   FNewID = 0;
   Progress->setMaximum(0);
   Timer->stop();
-  LoadSettings(FWindowsTemporaryDir + kSettingsFile);
+  LoadSettings();
   const int before = Mp3Session->CacheCount();
   LoadPlayListFile(MainPlayListFile());
   if (Mp3Session->CacheCount() == before && playlistfile::HoldsUnreadTracks(MainPlayListFile()))
@@ -174,28 +172,18 @@ void TMainForm::InitBass() {
   BASS_SetConfig(BASS_CONFIG_NET_PLAYLIST, 1);
 }
 
-void TMainForm::LoadSettings(const QString& path) {
-  // The settings file is read and applied here once the options page is built.
-  Q_UNUSED(path);
-}
-
-void TMainForm::SaveSettings(const QString& path) {
-  // The settings file is written here once the options page is built.
-  Q_UNUSED(path);
-}
-
 void TMainForm::FormCloseQuery(bool& CanClose) {
   if (Mp3Session->Mp3Settings().CheckSysTray() != 0) {
-    // Hiding behind the tray icon comes with the tray icon itself.
     CanClose = false;
     hide();
+    AddTrayIcon();
     return;
   }
   if (!FHasSetting) {
     try {
       TWaitCursor wait;
       SaveMainPlayList(MainPlayListFile());
-      SaveSettings(FWindowsTemporaryDir + kSettingsFile);
+      SaveSettings(SettingsFile());
       // A close that ends the program keeps the groups as Exit does.
       SaveMp3Groups(GroupListFile());
     } catch (const std::exception& error) {
@@ -219,7 +207,7 @@ bool TMainForm::SaveForExit(bool mayAsk) {
     Mp3Session->Mp3Settings().SetOnCloseProgress(
         [this](TMp3Session* sender) { ShowCloseProgress(sender); });
     SaveMainPlayList(MainPlayListFile());
-    SaveSettings(FWindowsTemporaryDir + kSettingsFile);
+    SaveSettings(SettingsFile());
     SaveMp3Groups(GroupListFile());
     return true;
   } catch (const std::exception& error) {

@@ -44,8 +44,10 @@ QVariant TTrackListModel::data(const QModelIndex& index, int role) const {
         return row.checked ? Qt::Checked : Qt::Unchecked;
       return {};
     case Qt::ForegroundRole:
-      // The track that is playing is red; every other row takes the list font's colour.
-      return row.record->Mp3State() == 1 ? QColor(Qt::red) : fontColor_;
+      // The track that is playing is red; every other row takes the list font's colour, or the
+      // view's text colour when the font has none.
+      if (row.record->Mp3State() == 1) return QColor(Qt::red);
+      return fontColor_.isValid() ? QVariant(fontColor_) : QVariant();
     case Qt::FontRole:
       if (row.record->Mp3State() == 1) {
         QFont bold;

@@ -47,7 +47,8 @@ class TTrackListModel : public QAbstractTableModel {
   // Check boxes are shown only in check-list mode.
   void SetCheckMode(bool on);
   bool CheckMode() const { return checkMode_; }
-  // The text colour of rows other than the playing one.
+  // The text colour of rows other than the playing one; an invalid colour draws them in the
+  // view's own text colour.
   void SetFontColor(const QColor& color);
 
   // The list's own text order: only a-z fold to upper case, everything else compares by code

@@ -25,6 +25,10 @@ class ScriptedDialogs final : public TDialogs {
 
   std::vector<Message> messages;
   std::deque<Answer> answers;
+  // What the folder, font and colour dialogs were opened on, in order.
+  std::vector<QString> initialFolders;
+  std::vector<QFont> initialFonts;
+  std::vector<QColor> initialColors;
 
   void ShowMessage(QWidget*, const QString& text, const QString& caption,
                    TMessageIcon icon) override {
@@ -37,13 +41,16 @@ class ScriptedDialogs final : public TDialogs {
   QString SaveFile(QWidget*, const QString& caption, const QString&, const QString&) override {
     return Next<QString>(caption).value_or(QString());
   }
-  QString SelectFolder(QWidget*, const QString& caption, const QString&) override {
+  QString SelectFolder(QWidget*, const QString& caption, const QString& initial) override {
+    initialFolders.push_back(initial);
     return Next<QString>(caption).value_or(QString());
   }
-  std::optional<QFont> SelectFont(QWidget*, const QFont&) override {
+  std::optional<QFont> SelectFont(QWidget*, const QFont& initial) override {
+    initialFonts.push_back(initial);
     return Next<QFont>(QStringLiteral("font"));
   }
-  std::optional<QColor> SelectColor(QWidget*, const QColor&) override {
+  std::optional<QColor> SelectColor(QWidget*, const QColor& initial) override {
+    initialColors.push_back(initial);
     return Next<QColor>(QStringLiteral("colour"));
   }
   std::optional<QString> InputText(QWidget*, const QString& caption, const QString&,

@@ -8,17 +8,50 @@
 #include <QDir>
 #include <QFile>
 #include <QItemSelectionModel>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <map>
 
+#include "platform/atomicfile.h"
 #include "tests/support/scripteddialogs.h"
 #include "ui/formprogress.h"
 #include "ui/mainform.h"
 #include "ui/tracklistmodel.h"
+
+// A data folder that nobody may write into, root included: chmod for a user, the immutable
+// attribute for root. Undone by the destructor.
+class ReadOnlyFolder {
+ public:
+  explicit ReadOnlyFolder(const QString& folder) : native_(QFile::encodeName(folder)) {
+    if (::geteuid() != 0) {
+      chmodded_ = ::chmod(native_.constData(), 0500) == 0;
+    } else {
+      immutable_ = QProcess::execute(QStringLiteral("chattr"),
+                                     {QStringLiteral("+i"), QString::fromLocal8Bit(native_)}) == 0;
+    }
+  }
+  ~ReadOnlyFolder() {
+    if (chmodded_) ::chmod(native_.constData(), 0700);
+    if (immutable_)
+      QProcess::execute(QStringLiteral("chattr"),
+                        {QStringLiteral("-i"), QString::fromLocal8Bit(native_)});
+  }
+  ReadOnlyFolder(const ReadOnlyFolder&) = delete;
+  ReadOnlyFolder& operator=(const ReadOnlyFolder&) = delete;
+  bool Works() const { return platform::probeWritableFolder(QString::fromLocal8Bit(native_)) != 0; }
+
+ private:
+  QByteArray native_;
+  bool chmodded_ = false;
+  bool immutable_ = false;
+};
 
 class MainFormFixture : public ::testing::Test {
  protected:

@@ -165,32 +165,6 @@ TEST_F(StoredList, ALockThatCannotBeTakenStopsTheStartWithAMessage) {
   EXPECT_EQ(Rows(), 0) << "nothing was loaded";
 }
 
-// A data folder that nobody may write into, root included: chmod for a user, the immutable
-// attribute for root. Undone by the destructor.
-class ReadOnlyFolder {
- public:
-  explicit ReadOnlyFolder(const QString& folder) : native_(QFile::encodeName(folder)) {
-    if (::geteuid() != 0) {
-      chmodded_ = ::chmod(native_.constData(), 0500) == 0;
-    } else {
-      immutable_ = QProcess::execute(QStringLiteral("chattr"),
-                                     {QStringLiteral("+i"), QString::fromLocal8Bit(native_)}) == 0;
-    }
-  }
-  ~ReadOnlyFolder() {
-    if (chmodded_) ::chmod(native_.constData(), 0700);
-    if (immutable_)
-      QProcess::execute(QStringLiteral("chattr"),
-                        {QStringLiteral("-i"), QString::fromLocal8Bit(native_)});
-  }
-  bool Works() const { return platform::probeWritableFolder(QString::fromLocal8Bit(native_)) != 0; }
-
- private:
-  QByteArray native_;
-  bool chmodded_ = false;
-  bool immutable_ = false;
-};
-
 TEST_F(StoredList, AReadOnlyDataFolderIsReportedAndNeverTrapsTheUser) {
   StoreList(ListText(2));
   Start();  // makes the lock file, as any earlier run has
