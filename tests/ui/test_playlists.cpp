@@ -95,7 +95,9 @@ TEST_F(NamedLists, SavingAnEmptyListLeavesAFileThatLoadsNoTracks) {
   const QString empty = InHome("empty.lst");
   WriteFile(empty, "[0PlayList]\nFileName=/old.mp3\n[PlayList]\nCount=1\n");
   SaveAs(empty);
-  EXPECT_FALSE(ReadFile(empty).contains("PlayList]")) << ReadFile(empty).toStdString();
+  // Only the settings are in it.
+  EXPECT_FALSE(ReadFile(empty).contains("[0PlayList]")) << ReadFile(empty).toStdString();
+  EXPECT_TRUE(ReadFile(empty).contains("[SET_LANGUAGE]"));
   EXPECT_EQ(Entries().size(), 1u);
   LoadFrom(empty);
   EXPECT_EQ(Rows(), 0);

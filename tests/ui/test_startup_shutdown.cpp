@@ -16,9 +16,8 @@ using StartupShutdown = MainFormFixture;
 
 TEST_F(StartupShutdown, StoredListComesBackAsRecordsAndRowsWithProgress) {
   StoreList(ListText(3, 555000));
-  Start({QStringLiteral("\"/music/from command line.mp3\"")});
+  Start();
 
-  EXPECT_EQ(form->CommandLineFile(), QStringLiteral("/music/from command line.mp3"));
   EXPECT_TRUE(form->DataDirectory().endsWith(QLatin1String("/velmo/")));
   ASSERT_EQ(Rows(), 3);
   ASSERT_EQ(Mp3Session->CacheCount(), 3);
@@ -41,6 +40,18 @@ TEST_F(StartupShutdown, StoredListComesBackAsRecordsAndRowsWithProgress) {
   EXPECT_EQ(FormProgress->ProgressBar1->maximum(), 3);
   EXPECT_EQ(FormProgress->ProgressBar1->value(), 2) << "one step short of the end";
   EXPECT_TRUE(FormProgress->isHidden()) << "hidden again once the read has finished";
+}
+
+TEST_F(StartupShutdown, TheFileNamedOnTheCommandLineComesFirstWithoutItsQuotes) {
+  StoreList(ListText(3));
+  Start({QStringLiteral("\"/music/from command line.mp3\"")});
+  EXPECT_EQ(form->CommandLineFile(), QStringLiteral("/music/from command line.mp3"));
+  ASSERT_EQ(Rows(), 4);
+  EXPECT_EQ(form->TrackList()->CellText(0, TTrackListModel::colTitle),
+            QStringLiteral("from command line.mp3"));
+  EXPECT_EQ(form->TrackList()->CellText(0, TTrackListModel::colSize), QStringLiteral("-1 KB"));
+  EXPECT_EQ(form->TrackList()->CellText(1, TTrackListModel::colTitle),
+            QStringLiteral("track 0.mp3"));
 }
 
 TEST_F(StartupShutdown, MissingOrBrokenListStartsEmpty) {
