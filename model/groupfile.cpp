@@ -30,6 +30,8 @@ std::vector<QString> ReadGroups(const platform::IniFile& ini) {
         if (std::optional<QString> exact = platform::unescapePathBytes(bytes))
           folder = *std::move(exact);
     }
+    // No path holds a NUL; what follows one in a damaged file would not survive the next save.
+    if (const qsizetype nul = folder.indexOf(QChar(u'\0')); nul >= 0) folder.truncate(nul);
     folders.push_back(folder);
     previous = std::move(folder);
   }

@@ -41,6 +41,11 @@ TEST(GroupFile, ReadsTheFoldersInOrder) {
       {"a hexadecimal count",
        "[0MP3_GROUP_SECTION]\nMP3_GROUP_NAME=/m/a\n[MP3_GROUP_SECTION]\nMP3_GROUP_COUNT=$1\n",
        {QStringLiteral("/m/a")}},
+      {"a NUL ends a damaged name, as it would after the next save",
+       std::string_view("[0MP3_GROUP_SECTION]\nMP3_GROUP_NAME=/m/a\0zz\n[MP3_GROUP_SECTION]\n"
+                        "MP3_GROUP_COUNT=1\n",
+                        82),
+       {QStringLiteral("/m/a")}},
       {"a negative count",
        "[0MP3_GROUP_SECTION]\nMP3_GROUP_NAME=/m/a\n[MP3_GROUP_SECTION]\n"
        "MP3_GROUP_COUNT=-4\n",
