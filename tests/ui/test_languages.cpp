@@ -231,6 +231,23 @@ TEST_F(LanguageWindow, ALanguageFileThatCannotBeOpenedIsReportedAndChangesNothin
   EXPECT_EQ(dialogs.messages.size(), 2u);
 }
 
+TEST_F(LanguageWindow, AtStartUpALanguageFileThatCannotBeReadIsReportedAndTheListsStillLoad) {
+  StoreList(ListText(3));
+  QTemporaryDir current;
+  // Found first, in the current folder, and no file to read.
+  ASSERT_TRUE(QDir(current.path()).mkdir(QStringLiteral("english.lng")));
+  const QString before = QDir::currentPath();
+  ASSERT_TRUE(QDir::setCurrent(current.path()));
+  Start();
+  QDir::setCurrent(before);
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_TRUE(dialogs.messages[0].text.startsWith(
+      QStringLiteral("Cannot open file \"%1/english.lng\". ").arg(current.path())))
+      << dialogs.messages[0].text.toStdString();
+  EXPECT_EQ(Rows(), 3);
+  EXPECT_EQ(form->cboxLng->currentIndex(), 0);
+}
+
 TEST_F(LanguageWindow, AnEightBitFileInTheCurrentFolderIsReadInTheCodePageOfTheChosenLanguage) {
   Start();
   platform::setAnsiCodePage(platform::AnsiCodePage::Windows1252);
