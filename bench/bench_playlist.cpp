@@ -5,10 +5,6 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
-#include <sys/stat.h>
-#include <utime.h>
-#include <fstream>
-
 #include "bench/benchutil.h"
 #include "model/mp3objects.h"
 
@@ -27,26 +23,6 @@ void FillCache() {
   }
 }
 
-// A new modification time makes every reader parse the file afresh.
-void Touch(const QString& path) {
-  static long tick = 0;
-  struct utimbuf times {};
-  times.actime = times.modtime = 1700000000 + ++tick;
-  utime(QFile::encodeName(path).constData(), &times);
-}
-
-std::vector<std::string> SplitLines(const QString& path) {
-  std::ifstream in(path.toStdString());
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(std::move(line));
-  return lines;
-}
-
-void WriteLines(const QString& path, const std::vector<std::string>& lines) {
-  std::ofstream out(path.toStdString(), std::ios::trunc);
-  for (const std::string& line : lines) out << line << '\n';
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -57,12 +33,12 @@ int main(int argc, char** argv) {
   FillCache();
   TMp3Settings& settings = Mp3Session->Mp3Settings();
   settings.SavePlayList(list);
-  const std::vector<std::string> lines = SplitLines(list);
+  const std::vector<std::string> lines = bench::SplitLines(list);
   std::printf("main list: %d tracks, %lld bytes, %zu lines\n", kTracks,
               static_cast<long long>(QFile(list).size()), lines.size());
 
   const int runs = 7;
-  const double split = bench::MedianMs(runs, [&] { SplitLines(list); });
+  const double split = bench::MedianMs(runs, [&] { bench::SplitLines(list); });
   bench::Report("plain line split (std::getline)", split);
   // Dropping the previous run's records is not part of reading.
   const auto dropRecords = [&] {
@@ -73,7 +49,7 @@ int main(int argc, char** argv) {
       runs, [&] { settings.ReadPlayList(list); },
       [&] {
         dropRecords();
-        Touch(list);
+        bench::Touch(list);
       });
   bench::Report("ReadPlayList, file changed since last read", read, "line split", split);
   const double readWarm = bench::MedianMs(
@@ -93,7 +69,7 @@ int main(int argc, char** argv) {
 
   FillCache();
   const QString plainCopy = dir.filePath(QStringLiteral("plain.DAT"));
-  const double plainWrite = bench::MedianMs(runs, [&] { WriteLines(plainCopy, lines); });
+  const double plainWrite = bench::MedianMs(runs, [&] { bench::WriteLines(plainCopy, lines); });
   bench::Report("plain line write (std::ofstream)", plainWrite);
   const double saveNew = bench::MedianMs(
       runs, [&] { settings.SavePlayList(list); }, [&] { QFile::remove(list); });
@@ -120,7 +96,7 @@ int main(int argc, char** argv) {
       [&] { QFile::remove(qsettingsCopy); });
   bench::Report("QSettings (INI) writing the same keys", qsettingsWrite, "SavePlayList", saveNew);
 
-  Touch(list);
+  bench::Touch(list);
   const double duplicates = bench::MedianMs(3, [&] {
     int found = 0;
     for (int i = 0; i < 10000; ++i) {
