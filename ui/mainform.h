@@ -368,7 +368,8 @@ class TMainForm : public QMainWindow, private TMp3FileThreadHost {
 
   bool FSecondCopy = false;
   bool FStartFailed = false;
-  bool FKeepStoredList = false;  // the stored list could not be read nor kept aside
+  bool FKeepStoredList = false;           // the stored list could not be read nor kept aside
+  std::optional<int> FLoadProgressCount;  // the main list file's Count, read once per load
   int FBusyDepth = 0;
   bool FEndRequested = false;
   bool FEnding = false;

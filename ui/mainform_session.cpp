@@ -297,12 +297,14 @@ void TMainForm::SaveMainPlayList(const QString& path) {
 
 void TMainForm::ShowLoadProgress(TMp3Session* Sender) {
   if (!FormProgress) FormProgress = std::make_unique<TFormProgress>();
-  // The Count is read again only where the bar would move: the last record always moves it.
   const auto* mp3 = dynamic_cast<const TMp3Player*>(Sender);
   if (mp3 && !FormProgress->WouldMove(mp3->Mp3ID())) return;
-  const int count = platform::IniFile(MainPlayListFile())
-                        .readInteger(playlistfile::kListSection, playlistfile::kCountKey, 0);
-  FormProgress->Execute(Sender, count);
+  // The file cannot change during a load: its Count is read once, not for every step (a missing
+  // file has none, and then every record would stat it).
+  if (!FLoadProgressCount)
+    FLoadProgressCount = platform::IniFile(MainPlayListFile())
+                             .readInteger(playlistfile::kListSection, playlistfile::kCountKey, 0);
+  FormProgress->Execute(Sender, *FLoadProgressCount);
   FormProgress->ShowOver(this);
 }
 

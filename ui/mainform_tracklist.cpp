@@ -77,6 +77,7 @@ void TMainForm::LoadPlayListFile(const QString& path) {
   TBusyScope busy(this);
   TMp3Settings& settings = Mp3Session->Mp3Settings();
   settings.SetOnLoadProgress([this](TMp3Session* sender) { ShowLoadProgress(sender); });
+  FLoadProgressCount.reset();
   const std::vector<TMp3PlayerPtr> records = settings.ReadPlayList(path);
   if (FormProgress) FormProgress->hide();
   if (records.empty()) return;
