@@ -8,6 +8,8 @@ Measured in one run, each against a reference measured in the same run:
     bare recursive stat walk of the same tree;
   - start with the stored list of those tracks, process start to the window painted with rows;
   - Exit with that list unchanged, from the key to the process gone;
+  - start with a settings file that sets every value and picks Bulgarian (its language file read
+    and applied), against the same start with no settings file; with no list and with that list;
   - RSS per track once the list is loaded and its durations measured, over the empty program;
   - whole-process CPU while playing a 320 kbit/s file with the window shown, against
     `mpg123 -o pulse` playing the same file.
@@ -27,6 +29,36 @@ import time
 
 ARTISTS, ALBUMS, TRACKS = 100, 10, 100
 DISTINCT_LENGTHS = 240  # seconds 1..240: a few hundred distinct duration texts, as in a library
+
+
+# Every value away from its default, Bulgarian as the language.
+SETTINGS_FILE = """[SysTry]
+Enable=0
+[DefPath]
+Local=/home/user/Music/A folder name longer than thirty characters
+[MyColor]
+SetColor=12632256
+[Volume]
+CurrVolume=70
+[Repeat]
+State=1
+[MyFont]
+SetFont=DejaVu Sans
+SetFontStyle=3
+SetFontSize=11
+SetFontColor=8388608
+[SetCheckPlayList]
+IsPlayListCheked=0
+[FormResize]
+FormX=1024
+FormY=768
+FormLeft=40
+FormTop=30
+[_SetGridLines]
+GridLines_State=1
+[SET_LANGUAGE]
+DEFAULT_LANGUAGE=1
+"""
 
 
 def log(*args):
@@ -240,7 +272,7 @@ def main():
     parser.add_argument("--work", default=os.path.join(tempfile.gettempdir(), "velmo-window-bench"))
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--cpu-seconds", type=int, default=20)
-    parser.add_argument("--skip", default="", help="comma list of: load,start,memory,cpu")
+    parser.add_argument("--skip", default="", help="comma list of: load,start,memory,settings,cpu")
     opts = parser.parse_args()
     skip = set(filter(None, opts.skip.split(",")))
     binary = os.path.abspath(opts.velmo)
@@ -338,6 +370,35 @@ def main():
             if empty is not None:
                 report("RSS per track, stored list read at start (B)",
                        (statistics.median(rss) - empty) * 1024 / tracks, "B")
+        if "settings" not in skip:
+            # The same list started with no settings file and with one that sets every value
+            # and picks Bulgarian, whose language file is then read and applied; by turns.
+            settings = SETTINGS_FILE.replace("\n", "\r\n")
+            lists = (("no stored list", None), ("100,000 stored tracks", stored))
+            for shape, source in lists:
+                plain, configured = [], []
+                for _ in range(opts.runs):
+                    for into, text in ((plain, None), (configured, settings)):
+                        data = fresh_data("settings")
+                        if source:
+                            shutil.rmtree(data)
+                            shutil.copytree(source, data)
+                        folder = os.path.join(data, "velmo")
+                        os.makedirs(folder, exist_ok=True)
+                        path = os.path.join(folder, "MP3_PLAYER_SETTINGS.DAT")
+                        if os.path.exists(path):
+                            os.unlink(path)
+                        if text:
+                            with open(path, "w", encoding="utf-8") as f:
+                                f.write(text)
+                        velmo = Velmo(binary, display.name, data)
+                        shown, _ = velmo.wait_mark("shown")
+                        into.append(shown - velmo.started)
+                        velmo.kill()
+                report("Start, %s, settings + language (ms)" % shape, median_ms(configured), "ms",
+                       "no settings file", median_ms(plain))
+                report("  added by settings + language (ms)",
+                       median_ms(configured) - median_ms(plain), "ms")
         if "cpu" not in skip:
             play = os.path.join(sources, "play320.mp3")
             folder = os.path.join(opts.work, "playing")
