@@ -7,6 +7,7 @@
 #include <QFile>
 
 #include "bench/benchdialogs.h"
+#include "bench/benchlibrary.h"
 #include "bench/benchutil.h"
 #include "bench/benchwindow.h"
 #include "model/mp3objects.h"
@@ -21,13 +22,7 @@ constexpr int kRuns = 5;
 
 void StoreList(const QString& path) {
   Mp3Session = std::make_unique<TMp3Session>();
-  for (int i = 0; i < kTracks; ++i) {
-    const QString name = QStringLiteral("%1 - Artist Name - Song Title Number %1.mp3").arg(i);
-    Mp3Session->AddToCache(std::make_shared<TMp3Player>(
-        i, QStringLiteral("/home/user/Music/Artist Name/Album %1/").arg(i / 12) + name, name,
-        QString::number(3000 + i % 5000), QStringLiteral("0:3:%1").arg(10 + i % 50), 0,
-        185000LL * (i + 1)));
-  }
+  bench::FillLibraryCache(kTracks);
   Mp3Session->Mp3Settings().SavePlayList(path);
   Mp3Session.reset();
 }

@@ -5,23 +5,13 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
+#include "bench/benchlibrary.h"
 #include "bench/benchutil.h"
 #include "model/mp3objects.h"
 
 namespace {
 
 constexpr int kTracks = 100000;
-
-void FillCache() {
-  Mp3Session->SetRefresh();
-  for (int i = 0; i < kTracks; ++i) {
-    const QString name = QStringLiteral("%1 - Artist Name - Song Title Number %1.mp3").arg(i);
-    Mp3Session->AddToCache(std::make_shared<TMp3Player>(
-        i, QStringLiteral("/home/user/Music/Artist Name/Album %1/").arg(i / 12) + name, name,
-        QString::number(3000 + i % 5000), QStringLiteral("0:3:%1").arg(10 + i % 50), 0,
-        185000LL * (i + 1)));
-  }
-}
 
 }  // namespace
 
@@ -30,7 +20,7 @@ int main(int argc, char** argv) {
   QTemporaryDir dir;
   const QString list = dir.filePath(QStringLiteral("MP3_PLAYER_PLAY_LIST.DAT"));
   Mp3Session = std::make_unique<TMp3Session>();
-  FillCache();
+  bench::FillLibraryCache(kTracks);
   TMp3Settings& settings = Mp3Session->Mp3Settings();
   settings.SavePlayList(list);
   const std::vector<std::string> lines = bench::SplitLines(list);
@@ -67,7 +57,7 @@ int main(int argc, char** argv) {
   });
   bench::Report("QSettings (INI) reading the same keys", qsettingsRead, "ReadPlayList", read);
 
-  FillCache();
+  bench::FillLibraryCache(kTracks);
   const QString plainCopy = dir.filePath(QStringLiteral("plain.DAT"));
   const double plainWrite = bench::MedianMs(runs, [&] { bench::WriteLines(plainCopy, lines); });
   bench::Report("plain line write (std::ofstream)", plainWrite);

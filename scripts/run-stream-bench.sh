@@ -4,13 +4,8 @@
 # arguments go to the benchmark.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh --bench
 scripts/install-deps.sh --test
-cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELMO_TESTS=OFF -DVELMO_BENCH=ON >/dev/null
-cmake --build build/release
-export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-/tmp/velmo-pulse-$(id -u)}"
-mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
-scripts/start-sound-server.sh
+source scripts/bench-setup.sh
 radio_dir=$(mktemp -d /tmp/velmo-radio.XXXXXX)
 trap 'scripts/start-radio-server.sh --stop "$radio_dir"' EXIT
 scripts/start-radio-server.sh "$radio_dir"
