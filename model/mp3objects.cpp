@@ -15,6 +15,7 @@
 #include <cctype>
 #include <iterator>
 #include <unordered_map>
+#include <vector>
 
 std::unique_ptr<TMp3Session> Mp3Session;
 TMp3PlayerPtr CurrMp3;
@@ -118,6 +119,58 @@ QString Decoded(std::string_view raw, int maxChars) {
 std::string_view UpToNul(std::string_view value) {
   return value.substr(0, value.find('\0'));
 }
+
+// The shared texts of one load by their stored bytes, which stay valid while the load reads its
+// file. Open addressing over a power of two: this runs twice a track, and a general map's
+// division and node walk cost more than the look-up itself.
+class TStoredTexts {
+ public:
+  const TSharedText& Take(std::string_view raw, int maxChars) {
+    if ((FUsed + 1) * 2 > FSlots.size()) Grow();
+    const std::uint64_t hash = Hash(raw);
+    const std::size_t mask = FSlots.size() - 1;
+    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+      Slot& slot = FSlots[i];
+      if (!slot.used) {
+        slot = {raw, hash, TSharedText(Decoded(raw, maxChars)), true};
+        ++FUsed;
+        return slot.text;
+      }
+      if (slot.hash == hash && slot.raw == raw) return slot.text;
+    }
+  }
+
+ private:
+  struct Slot {
+    std::string_view raw;
+    std::uint64_t hash = 0;
+    TSharedText text;
+    bool used = false;
+  };
+
+  static std::uint64_t Hash(std::string_view raw) {
+    std::uint64_t h = 1469598103934665603ULL;
+    for (const char c : raw) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+    // FNV leaves the low bits, which pick the slot, to the low bits of each byte alone.
+    h ^= h >> 33;
+    h *= 0xff51afd7ed558ccdULL;
+    return h ^ (h >> 33);
+  }
+  void Grow() {
+    std::vector<Slot> old = std::move(FSlots);
+    FSlots.assign(std::max<std::size_t>(64, old.size() * 2), Slot());
+    const std::size_t mask = FSlots.size() - 1;
+    for (Slot& slot : old) {
+      if (!slot.used) continue;
+      std::size_t i = slot.hash & mask;
+      while (FSlots[i].used) i = (i + 1) & mask;
+      FSlots[i] = std::move(slot);
+    }
+  }
+
+  std::vector<Slot> FSlots;
+  std::size_t FUsed = 0;
+};
 
 // U+FFFD in UTF-8: a FileName holding it may have its exact bytes beside it.
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
@@ -291,9 +344,15 @@ TMp3Player::TMp3Player(int _Mp3ID, QString _Mp3Path, QString _Mp3Name, QString _
 TMp3Player::TMp3Player(int _Mp3ID, QString _Folder, QStringView _FileName, QString _Mp3Name,
                        QString _Mp3Size, QString _Mp3Time, int _Mp3State,
                        std::int64_t _Mp3TotalTime)
+    : TMp3Player(_Mp3ID, std::move(_Folder), _FileName, std::move(_Mp3Name), TSharedText(_Mp3Size),
+                 TSharedText(_Mp3Time), _Mp3State, _Mp3TotalTime) {}
+
+TMp3Player::TMp3Player(int _Mp3ID, QString _Folder, QStringView _FileName, QString _Mp3Name,
+                       TSharedText _Mp3Size, TSharedText _Mp3Time, int _Mp3State,
+                       std::int64_t _Mp3TotalTime)
     : FMp3Name(std::move(_Mp3Name)),
-      FMp3Size(_Mp3Size),
-      FMp3Time(_Mp3Time),
+      FMp3Size(std::move(_Mp3Size)),
+      FMp3Time(std::move(_Mp3Time)),
       FMp3TotalTime(_Mp3TotalTime),
       FMp3ID(_Mp3ID),
       FMp3State(_Mp3State) {
@@ -359,11 +418,19 @@ QString TMp3PathPool::Shared(QStringView folder) {
 TMp3PlayerPtr TMp3PathPool::MakePlayer(int _Mp3ID, const QString& _Mp3Path, QString _Mp3Name,
                                        QString _Mp3Size, QString _Mp3Time, int _Mp3State,
                                        std::int64_t _Mp3TotalTime) {
+  return MakePlayer(_Mp3ID, _Mp3Path, std::move(_Mp3Name), TSharedText(_Mp3Size),
+                    TSharedText(_Mp3Time), _Mp3State, _Mp3TotalTime);
+}
+
+TMp3PlayerPtr TMp3PathPool::MakePlayer(int _Mp3ID, const QString& _Mp3Path, QString _Mp3Name,
+                                       TSharedText _Mp3Size, TSharedText _Mp3Time, int _Mp3State,
+                                       std::int64_t _Mp3TotalTime) {
   const qsizetype cut = NameStart(_Mp3Path, _Mp3Name);
-  // A name of its own keeps the whole path; there is no folder string to share.
+  // A name of its own keeps the whole path: the empty folder and the path as the file name.
   if (cut < 0)
-    return std::make_shared<TMp3Player>(_Mp3ID, _Mp3Path, std::move(_Mp3Name), std::move(_Mp3Size),
-                                        std::move(_Mp3Time), _Mp3State, _Mp3TotalTime);
+    return std::make_shared<TMp3Player>(_Mp3ID, QString(), _Mp3Path, std::move(_Mp3Name),
+                                        std::move(_Mp3Size), std::move(_Mp3Time), _Mp3State,
+                                        _Mp3TotalTime);
   return std::make_shared<TMp3Player>(
       _Mp3ID, Shared(QStringView(_Mp3Path).first(cut)), QStringView(_Mp3Path).sliced(cut),
       std::move(_Mp3Name), std::move(_Mp3Size), std::move(_Mp3Time), _Mp3State, _Mp3TotalTime);
@@ -421,13 +488,10 @@ std::vector<TMp3PlayerPtr> TMp3Settings::ReadPlayList(const platform::IniFile& i
   const std::int64_t totalTime =
       std::max<std::int64_t>(readInteger64(ini, kListSection, kTotalTimeKey, 0), 0);
   result.reserve(count);
-  // Sizes and times repeat across a library: equal texts share one string.
-  std::unordered_map<std::string_view, QString> shortTexts;
-  const auto shared = [&](std::string_view raw) {
-    auto [it, added] = shortTexts.try_emplace(raw);
-    if (added) it->second = Decoded(raw, platform::IniFile::kMaxValueChars);
-    return it->second;
-  };
+  // Sizes and times repeat across a library: each text is decoded and shared once a load. A
+  // table each: the few hundred times then stay in the nearest cache.
+  TStoredTexts sizes, times;
+  constexpr int kMaxChars = platform::IniFile::kMaxValueChars;
   // So do folders. ASCII reads the same in every code page, so the folder of an ASCII path that
   // ends with its name is found by its bytes and the path is never decoded whole; any other path
   // goes through the pool.
@@ -456,12 +520,14 @@ std::vector<TMp3PlayerPtr> TMp3Settings::ReadPlayList(const platform::IniFile& i
     if (cut != std::string_view::npos && path.size() <= kMaxPathChars && IsAscii(path)) {
       const QString text = platform::decodeText(name);
       mp3 = std::make_shared<TMp3Player>(i, asciiFolder(path.substr(0, cut)), text, text,
-                                         shared(raw[2]), shared(raw[3]), 0, totalTime);
+                                         sizes.Take(raw[2], kMaxChars),
+                                         times.Take(raw[3], kMaxChars), 0, totalTime);
     } else {
       // The views die with the next read: the name is decoded first.
       QString text = Decoded(name, kMaxPathChars);
-      mp3 = folders.MakePlayer(i, StoredPath(ini, i, path), std::move(text), shared(raw[2]),
-                               shared(raw[3]), 0, totalTime);
+      mp3 = folders.MakePlayer(i, StoredPath(ini, i, path), std::move(text),
+                               sizes.Take(raw[2], kMaxChars), times.Take(raw[3], kMaxChars), 0,
+                               totalTime);
     }
     CurrMp3 = mp3;
     result.push_back(mp3);

@@ -114,6 +114,10 @@ class TMp3Player : public TMp3Session {
   // of a folder and they share it.
   TMp3Player(int _Mp3ID, QString _Folder, QStringView _FileName, QString _Mp3Name, QString _Mp3Size,
              QString _Mp3Time, int _Mp3State, std::int64_t _Mp3TotalTime);
+  // The same with the size and time texts already shared: a loader that meets the same few texts
+  // again and again looks each up once, not once a record.
+  TMp3Player(int _Mp3ID, QString _Folder, QStringView _FileName, QString _Mp3Name,
+             TSharedText _Mp3Size, TSharedText _Mp3Time, int _Mp3State, std::int64_t _Mp3TotalTime);
   ~TMp3Player() override;
 
   int Mp3ID() const { return FMp3ID; }
@@ -168,6 +172,9 @@ class TMp3PathPool {
   // A record as the 7-argument constructor makes it, its folder string taken from the pool.
   TMp3PlayerPtr MakePlayer(int _Mp3ID, const QString& _Mp3Path, QString _Mp3Name, QString _Mp3Size,
                            QString _Mp3Time, int _Mp3State, std::int64_t _Mp3TotalTime);
+  TMp3PlayerPtr MakePlayer(int _Mp3ID, const QString& _Mp3Path, QString _Mp3Name,
+                           TSharedText _Mp3Size, TSharedText _Mp3Time, int _Mp3State,
+                           std::int64_t _Mp3TotalTime);
 
  private:
   QString Shared(QStringView folder);

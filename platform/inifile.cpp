@@ -14,6 +14,7 @@
 #include <QFile>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
@@ -87,6 +88,10 @@ class Name {
  public:
   Name(std::string_view raw, AnsiCodePage page)
       : text_(Trim(raw)), ascii_(IsAscii(text_)), page_(page) {}
+  // With its hash worked out already.
+  Name(std::string_view raw, AnsiCodePage page, std::uint64_t hash) : Name(raw, page) {
+    hash_ = hash;
+  }
   std::string_view text() const { return text_; }
   bool ascii() const { return ascii_; }
   const std::string& Folded() const {
@@ -132,9 +137,44 @@ bool Matches(const Name& name, std::string_view stored, AnsiCodePage page) {
 
 // ---- storage ----
 
+// Large buffers are mapped on their own, in huge pages where the system gives them: read into
+// ordinary pages, a list of 100,000 tracks takes some 5,000 page faults, which cost more than
+// reading it.
+struct BufferFree {
+  std::size_t mapped = 0;  // 0: from new[]
+  void operator()(char* data) const {
+    if (mapped)
+      ::munmap(data, mapped);
+    else
+      delete[] data;
+  }
+};
+using Buffer = std::unique_ptr<char[], BufferFree>;
+
+Buffer AllocateBuffer(std::size_t size) {
+  constexpr std::size_t kHuge = std::size_t{2} << 20;
+  if (size >= 2 * kHuge) {
+    const std::size_t mapped = (size + kHuge - 1) / kHuge * kHuge;
+    // Room to align the start to a huge page; the rest is given back.
+    void* at = ::mmap(nullptr, mapped + kHuge, PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (at != MAP_FAILED) {
+      const auto start = reinterpret_cast<std::uintptr_t>(at);
+      const std::uintptr_t aligned = (start + kHuge - 1) / kHuge * kHuge;
+      if (aligned > start) ::munmap(at, aligned - start);
+      if (aligned + mapped < start + mapped + kHuge)
+        ::munmap(reinterpret_cast<void*>(aligned + mapped), start + kHuge - aligned);
+      auto* data = reinterpret_cast<char*>(aligned);
+      ::madvise(data, mapped, MADV_HUGEPAGE);
+      return Buffer(data, BufferFree{mapped});
+    }
+  }
+  return Buffer(new char[std::max<std::size_t>(size, 1)]);
+}
+
 // Immutable file bytes shared by the documents that point into them.
 struct Bytes {
-  std::unique_ptr<char[]> data;
+  Buffer data;
   std::size_t size = 0;
   std::string_view View() const { return {data.get(), size}; }
 };
@@ -343,8 +383,7 @@ struct IniDocument {
     if (bytes->View().substr(0, 3) == "\xEF\xBB\xBF") bomSize = 3;
     const char* const text = begin + bomSize;
     crlf = CrlfFile({text, static_cast<std::size_t>(end - text)});
-    // Play lists run to some 200 bytes a section; the index grows if a file has more.
-    Reserve(bytes->size / 256 + 16);
+    // Play lists run to some 200 bytes a section.
     sections.reserve(bytes->size / 256 + 16);
     // A header is a line whose first non-blank character is '['; finding those brackets is the
     // whole of parsing.
@@ -365,19 +404,34 @@ struct IniDocument {
       inside = Trim(inside);
       inside = Trim(inside.substr(0, inside.find(']')));
       sections.back().body = {bodyStart, static_cast<std::size_t>(lineStart - bodyStart)};
-      AddParsed({lineStart, static_cast<std::size_t>(next - lineStart)}, inside);
+      sections.push_back({{lineStart, static_cast<std::size_t>(next - lineStart)}, inside, {}});
       bodyStart = p = next;
     }
     sections.back().body = {bodyStart, static_cast<std::size_t>(end - bodyStart)};
+    IndexParsed();
   }
 
-  void AddParsed(std::string_view header, std::string_view name) {
-    if ((named + 1) * 2 > slots.size()) Reserve(named + 1);
-    const Name folded(name, page);
-    std::size_t freeSlot = 0;
-    const bool taken = Look(folded, &freeSlot) != 0;
-    sections.push_back({header, name, {}, !taken});
-    if (!taken) Enter(folded, static_cast<std::uint32_t>(sections.size() - 1), freeSlot);
+  // The index of a large file is larger than the cache and each section lands in a random slot:
+  // a miss a section would cost more than all the scanning. So the slots are entered after the
+  // scan, each fetched some sections before it is needed.
+  void IndexParsed() {
+    const std::size_t count = sections.size();
+    Reserve(count);
+    constexpr std::size_t kAhead = 16;
+    std::uint64_t ahead[kAhead];
+    const auto fetch = [&](std::size_t i) {
+      const std::uint64_t hash = Name(sections[i].name, page).Hash();
+      __builtin_prefetch(&slots[Bucket(hash & kTagMask)]);
+      ahead[i % kAhead] = hash;
+    };
+    for (std::size_t i = 1; i < count && i <= kAhead; ++i) fetch(i);
+    for (std::size_t i = 1; i < count; ++i) {
+      const Name name(sections[i].name, page, ahead[i % kAhead]);
+      if (i + kAhead < count) fetch(i + kAhead);
+      std::size_t freeSlot = 0;
+      sections[i].firstOfName = Look(name, &freeSlot) == 0;
+      if (sections[i].firstOfName) Enter(name, static_cast<std::uint32_t>(i), freeSlot);
+    }
   }
 
   // ---- editing (only on a document of one's own) ----
@@ -489,11 +543,11 @@ SharedBytes ReadWhole(int fd, off_t sizeHint) {
   auto bytes = std::make_shared<Bytes>();
   // One byte more than expected, so the read that finds the end needs no growing.
   std::size_t capacity = sizeHint > 0 ? static_cast<std::size_t>(sizeHint) + 1 : 4096;
-  bytes->data = std::make_unique_for_overwrite<char[]>(capacity);
+  bytes->data = AllocateBuffer(capacity);
   for (;;) {
     if (bytes->size == capacity) {
       capacity *= 2;
-      auto bigger = std::make_unique_for_overwrite<char[]>(capacity);
+      Buffer bigger = AllocateBuffer(capacity);
       std::memcpy(bigger.get(), bytes->data.get(), bytes->size);
       bytes->data = std::move(bigger);
     }
@@ -520,7 +574,7 @@ Serialized Serialize(const IniDocument& from) {
   for (const Section& section : from.sections)
     bound += section.header.size() + section.body.size() + 2 * eol.size();
   auto bytes = std::make_shared<Bytes>();
-  bytes->data = std::make_unique_for_overwrite<char[]>(std::max<std::size_t>(bound, 1));
+  bytes->data = AllocateBuffer(bound);
   char* const begin = bytes->data.get();
   if (from.bomSize > 0) std::memcpy(begin, from.bytes->data.get(), from.bomSize);
   char* const text = begin + from.bomSize;
@@ -858,7 +912,7 @@ IniFile::IniFile(QString path) : path_(std::move(path)) {}
 IniFile IniFile::fromBytes(std::string_view bytes) {
   IniFile file{QString()};
   auto copy = std::make_shared<Bytes>();
-  copy->data = std::make_unique_for_overwrite<char[]>(bytes.size());
+  copy->data = AllocateBuffer(bytes.size());
   if (!bytes.empty()) std::memcpy(copy->data.get(), bytes.data(), bytes.size());
   copy->size = bytes.size();
   file.snapshot_ = Parsed(std::move(copy));

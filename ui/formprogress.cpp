@@ -24,14 +24,18 @@ void TFormProgress::Execute(TMp3Session* Sender, int _DefineMax) {
   if (!mp3) return;
   ProgressBar1->setMaximum(_DefineMax);
   ProgressBar1->setValue(mp3->Mp3ID());
+  FDrawn.start();
 }
 
-bool TFormProgress::WouldMove(int value) const {
-  if (!isVisible()) return true;
-  const qint64 shown = ProgressBar1->value(), maximum = ProgressBar1->maximum();
+bool TFormProgress::WouldMove(int value, int maximum) const {
+  if (!isVisible() || maximum != ProgressBar1->maximum()) return true;
+  if (maximum <= 0 || value > maximum) return false;
+  const qint64 shown = ProgressBar1->value();
   if (value <= shown || value >= maximum - 1) return true;
   const qint64 step = std::max<qint64>(1, maximum / std::max(1, ProgressBar1->width()));
-  return value - shown >= step;
+  // About sixty frames a second: more is not seen.
+  constexpr qint64 kFrameMs = 16;
+  return value - shown >= step && (!FDrawn.isValid() || FDrawn.elapsed() >= kFrameMs);
 }
 
 void TFormProgress::ShowOver(QWidget* over) {

@@ -1,5 +1,6 @@
 #pragma once
 #include <QDialog>
+#include <QElapsedTimer>
 
 class QProgressBar;
 class TMp3Session;
@@ -14,12 +15,18 @@ class TFormProgress : public QDialog {
   // For a track record: the bar's maximum becomes _DefineMax and its position the record's ID.
   // Any other sender (or none) changes nothing.
   void Execute(TMp3Session* Sender, int _DefineMax);
-  // False when showing `value` would leave the bar as drawn, the dialog being up: a read of
-  // 100,000 records moves a bar a few hundred pixels wide a few hundred times, and each update
-  // costs more than reading a record.
-  bool WouldMove(int value) const;
+  // False when showing `value` now is not worth a repaint, the dialog being up: when the bar
+  // would stay as drawn, or when it was drawn less than a frame ago. Each update repaints at
+  // once and costs more than reading a record; a read of 100,000 records would otherwise repaint
+  // a bar a few hundred pixels wide a few hundred times.
+  // A bar without a range (maximum 0) shows only that work goes on, and a value past the maximum
+  // cannot be shown: neither moves it.
+  bool WouldMove(int value, int maximum) const;
   // Shows the dialog centred on `over` the first time it is shown after being hidden.
   void ShowOver(QWidget* over);
 
   QProgressBar* ProgressBar1;
+
+ private:
+  QElapsedTimer FDrawn;  // since the bar last moved
 };

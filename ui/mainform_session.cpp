@@ -297,13 +297,13 @@ void TMainForm::SaveMainPlayList(const QString& path) {
 
 void TMainForm::ShowLoadProgress(TMp3Session* Sender) {
   if (!FormProgress) FormProgress = std::make_unique<TFormProgress>();
-  const auto* mp3 = dynamic_cast<const TMp3Player*>(Sender);
-  if (mp3 && !FormProgress->WouldMove(mp3->Mp3ID())) return;
   // The file cannot change during a load: its Count is read once, not for every step (a missing
   // file has none, and then every record would stat it).
   if (!FLoadProgressCount)
     FLoadProgressCount = platform::IniFile(MainPlayListFile())
                              .readInteger(playlistfile::kListSection, playlistfile::kCountKey, 0);
+  const auto* mp3 = dynamic_cast<const TMp3Player*>(Sender);
+  if (mp3 && !FormProgress->WouldMove(mp3->Mp3ID(), *FLoadProgressCount)) return;
   FormProgress->Execute(Sender, *FLoadProgressCount);
   FormProgress->ShowOver(this);
 }
@@ -313,7 +313,7 @@ void TMainForm::ShowCloseProgress(TMp3Session* Sender) {
   const auto* mp3 = dynamic_cast<const TMp3Player*>(Sender);
   const TMp3Cache* cache = Mp3Session->CacheMp3();
   const bool last = cache && !cache->empty() && cache->back().get() == mp3;
-  if (mp3 && !last && !FormProgress->WouldMove(mp3->Mp3ID())) return;
+  if (mp3 && !last && !FormProgress->WouldMove(mp3->Mp3ID(), Mp3Session->CacheCount())) return;
   FormProgress->Execute(Sender, Mp3Session->CacheCount());
   FormProgress->ShowOver(this);
 }

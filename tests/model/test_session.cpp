@@ -161,11 +161,11 @@ TEST(TrackRecord, RecordsOfOneFolderShareTheFolderText) {
   const auto Data = [](const TMp3PlayerPtr& mp3) { return mp3->Mp3Folder().constData(); };
   TMp3PathPool pool;
   const QString a1 = QStringLiteral("/m/a/1.mp3"), b1 = QStringLiteral("/m/b/1.mp3");
-  const auto first = pool.MakePlayer(0, a1, QStringLiteral("1.mp3"), {}, {}, 0, 0);
-  const auto other = pool.MakePlayer(1, b1, QStringLiteral("1.mp3"), {}, {}, 0, 0);
+  const auto first = pool.MakePlayer(0, a1, QStringLiteral("1.mp3"), QString(), QString(), 0, 0);
+  const auto other = pool.MakePlayer(1, b1, QStringLiteral("1.mp3"), QString(), QString(), 0, 0);
   // Back to a folder met before, not the last one.
-  const auto second =
-      pool.MakePlayer(2, QStringLiteral("/m/a/2.mp3"), QStringLiteral("2.mp3"), {}, {}, 0, 0);
+  const auto second = pool.MakePlayer(2, QStringLiteral("/m/a/2.mp3"), QStringLiteral("2.mp3"),
+                                      QString(), QString(), 0, 0);
   EXPECT_EQ(Data(first), Data(second));
   EXPECT_NE(Data(first), Data(other));
   EXPECT_EQ(pool.Folder(QStringLiteral("/m/a/x.mp3")).constData(), Data(first));
