@@ -10,6 +10,8 @@ Measured in one run, each against a reference measured in the same run:
   - Exit with that list unchanged, from the key to the process gone;
   - start with a settings file that sets every value and picks Bulgarian (its language file read
     and applied), against the same start with no settings file; with no list and with that list;
+  - start with that list and 1,000 stored groups of 100 tracks (the tree rebuilt from the disk),
+    against the start with the list alone plus a bare stat walk of the tree;
   - RSS per track once the list is loaded and its durations measured, over the empty program;
   - whole-process CPU while playing a 320 kbit/s file with the window shown, against
     `mpg123 -o pulse` playing the same file.
@@ -272,7 +274,7 @@ def main():
     parser.add_argument("--work", default=os.path.join(tempfile.gettempdir(), "velmo-window-bench"))
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--cpu-seconds", type=int, default=20)
-    parser.add_argument("--skip", default="", help="comma list of: load,start,memory,settings,cpu")
+    parser.add_argument("--skip", default="", help="comma list of: load,start,memory,settings,groups,cpu")
     opts = parser.parse_args()
     skip = set(filter(None, opts.skip.split(",")))
     binary = os.path.abspath(opts.velmo)
@@ -399,6 +401,42 @@ def main():
                        "no settings file", median_ms(plain))
                 report("  added by settings + language (ms)",
                        median_ms(configured) - median_ms(plain), "ms")
+        if "groups" not in skip:
+            # The stored list with 1,000 stored groups, one an album of 100 tracks, which the
+            # program rebuilds from the disk at start; against the same list with no group file
+            # plus a bare stat walk of the tree that holds those folders; by turns.
+            albums = []
+            for a in range(ARTISTS):
+                artist = os.path.join(os.fsencode(root), artist_name(a))
+                for b in range(ALBUMS):
+                    albums.append(os.path.join(artist, b"Album %02d (%d)" % (b, 1990 + b)))
+            groups_text = b"".join(b"[%dMP3_GROUP_SECTION]\r\nMP3_GROUP_NAME=%s\r\n" % (k, folder)
+                                   for k, folder in enumerate(albums))
+            groups_text += b"[MP3_GROUP_SECTION]\r\nMP3_GROUP_COUNT=%d\r\n" % len(albums)
+            with_groups, alone, walks = [], [], []
+            for _ in range(opts.runs):
+                walks.append(stat_walk(root))
+                for into, text in ((alone, None), (with_groups, groups_text)):
+                    data = fresh_data("groups")
+                    shutil.rmtree(data)
+                    shutil.copytree(stored, data)
+                    path = os.path.join(data, "velmo", "MP3_GROUP_LIST.DAT")
+                    if os.path.exists(path):
+                        os.unlink(path)
+                    if text:
+                        with open(path, "wb") as f:
+                            f.write(text)
+                    velmo = Velmo(binary, display.name, data)
+                    shown, rows = velmo.wait_mark("shown")
+                    if int(rows) != tracks:
+                        raise SystemExit("start-up with groups showed %s rows" % rows)
+                    into.append(shown - velmo.started)
+                    velmo.kill()
+            reference = median_ms(alone) + median_ms(walks)
+            report("Start, 100,000 tracks + {:,} groups (ms)".format(len(albums)),
+                   median_ms(with_groups), "ms", "list alone + stat walk", reference)
+            report("  list alone (ms)", median_ms(alone), "ms")
+            report("  stat walk of the tree (ms)", median_ms(walks), "ms")
         if "cpu" not in skip:
             play = os.path.join(sources, "play320.mp3")
             folder = os.path.join(opts.work, "playing")
