@@ -213,6 +213,12 @@ void TMp3Session::AddToCache(const TMp3PlayerPtr& _Mp3) {
   cache->push_back(_Mp3);
 }
 
+void TMp3Session::ReserveCache(int more) {
+  std::unique_ptr<TMp3Cache>& cache = Parts().cache;
+  if (!cache) cache = std::make_unique<TMp3Cache>();
+  if (more > 0) cache->reserve(cache->size() + static_cast<std::size_t>(more));
+}
+
 void TMp3Session::TrimCache() {
   TMp3Cache* cache = CacheMp3();
   if (!cache) return;
@@ -488,6 +494,7 @@ std::vector<TMp3PlayerPtr> TMp3Settings::ReadPlayList(const platform::IniFile& i
   const std::int64_t totalTime =
       std::max<std::int64_t>(readInteger64(ini, kListSection, kTotalTimeKey, 0), 0);
   result.reserve(count);
+  Mp3Session->ReserveCache(count);
   // Sizes and times repeat across a library: each text is decoded and shared once a load. A
   // table each: the few hundred times then stay in the nearest cache.
   TStoredTexts sizes, times;
@@ -529,11 +536,12 @@ std::vector<TMp3PlayerPtr> TMp3Settings::ReadPlayList(const platform::IniFile& i
                                sizes.Take(raw[2], kMaxChars), times.Take(raw[3], kMaxChars), 0,
                                totalTime);
     }
-    CurrMp3 = mp3;
-    result.push_back(mp3);
     Mp3Session->AddToCache(mp3);
     if (FOnLoadProgress) FOnLoadProgress(mp3.get());
+    result.push_back(std::move(mp3));
   }
+  // The last record read is the current one; set once, not once a record.
+  CurrMp3 = result.back();
   return result;
 }
 

@@ -50,6 +50,8 @@ class TMp3Session {
   }
 
   void AddToCache(const TMp3PlayerPtr& _Mp3);
+  // Room for `more` records, so that a loader that knows its count copies the cache once.
+  void ReserveCache(int more);
   // Gives back most of the room that appending one record at a time left in the cache, keeping
   // a little for the next few adds. For the end of a command that added many.
   void TrimCache();

@@ -38,9 +38,15 @@ bool IsBlank(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
 }
 
-std::string_view Trim(std::string_view s) {
+std::string_view TrimBlanks(std::string_view s) {
   while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
   while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+// Called for every name and value read: the common case, no blank at either end, stays inline.
+inline std::string_view Trim(std::string_view s) {
+  if (s.empty() || IsBlank(s.front()) || IsBlank(s.back())) return TrimBlanks(s);
   return s;
 }
 

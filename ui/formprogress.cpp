@@ -25,17 +25,19 @@ void TFormProgress::Execute(TMp3Session* Sender, int _DefineMax) {
   ProgressBar1->setMaximum(_DefineMax);
   ProgressBar1->setValue(mp3->Mp3ID());
   FDrawn.start();
+  // Asked for every record of a load: the answer needs no call into the bar.
+  FMaximum = ProgressBar1->maximum();
+  FShown = ProgressBar1->value();
+  FNextStep = FShown + std::max(1, FMaximum / std::max(1, ProgressBar1->width()));
 }
 
 bool TFormProgress::WouldMove(int value, int maximum) const {
-  if (!isVisible() || maximum != ProgressBar1->maximum()) return true;
+  if (!isVisible() || maximum != FMaximum) return true;
   if (maximum <= 0 || value > maximum) return false;
-  const qint64 shown = ProgressBar1->value();
-  if (value <= shown || value >= maximum - 1) return true;
-  const qint64 step = std::max<qint64>(1, maximum / std::max(1, ProgressBar1->width()));
+  if (value <= FShown || value >= maximum - 1) return true;
   // About sixty frames a second: more is not seen.
   constexpr qint64 kFrameMs = 16;
-  return value - shown >= step && (!FDrawn.isValid() || FDrawn.elapsed() >= kFrameMs);
+  return value >= FNextStep && (!FDrawn.isValid() || FDrawn.elapsed() >= kFrameMs);
 }
 
 void TFormProgress::ShowOver(QWidget* over) {

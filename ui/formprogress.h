@@ -29,4 +29,7 @@ class TFormProgress : public QDialog {
 
  private:
   QElapsedTimer FDrawn;  // since the bar last moved
+  int FMaximum = -1;     // the bar's range and value as Execute left them
+  int FShown = 0;
+  int FNextStep = 0;  // the first value a pixel on
 };
