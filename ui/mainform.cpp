@@ -22,6 +22,7 @@ TMainForm::TMainForm(const QStringList& arguments, QWidget* parent) : QMainWindo
   CreateMenus();
   ConnectLanguageBox();
   ConnectOptions();
+  ConnectTagPage();
   connect(pcMain, &QTabWidget::currentChanged, this, [this] {
     if (!FPageFromCode) pcMainChange();
   });

@@ -288,7 +288,6 @@ class TMainForm : public QMainWindow, private TMp3FileThreadHost {
   // The first selected row of the named play lists, -1 when none.
   int FirstSelectedPlayList() const;
   std::vector<std::pair<QString, QString>> PlayListEntries() const;
-  void FillTagList();
   // Rows made while the list's updating is suspended wait here; they appear, with one notice,
   // when the outermost suspension ends.
   void BeginListUpdate();
@@ -459,4 +458,19 @@ class TMainForm : public QMainWindow, private TMp3FileThreadHost {
   std::int32_t FListColor = settingsvalues::kInactiveCaption;
   QColor FColorDialogColor = Qt::black;  // the colour last chosen in the colour dialog
   TGridLineDelegate* FGridLines = nullptr;
+
+  // The tag page (mainform_tagpage.cpp).
+ public:
+  // Selection event of lvTAGID; `Item` is a row of its list.
+  void lvTAGIDSelectItem(int Item, bool Selected);
+  TTagListModel* TagList() const { return FTagList; }
+
+ private:
+  void ConnectTagPage();
+  // Refills lvTAGID from the track cache; the six edits keep their text.
+  void FillTagList();
+  // Shows the tag of the file in the six edits, or empties them when it has none. A file that
+  // cannot be read raises its error and leaves them as they are.
+  void ReadMp3Tag(const QString& FileName);
+  void ClearTagInfo();
 };

@@ -197,7 +197,6 @@ void TMainForm::CreatePages() {
   GroupBox4 = Make<QGroupBox>(tsTAGID, "GroupBox4");
   auto* tagListLayout = new QVBoxLayout(GroupBox4);
   lvTAGID = MakeReportList(GroupBox4, "lvTAGID");
-  lvTAGID->setSelectionMode(QAbstractItemView::SingleSelection);
   FTagList = new TTagListModel(this);
   lvTAGID->setModel(FTagList);
   lvTAGID->setColumnWidth(0, 300);

@@ -86,8 +86,3 @@ void TMainForm::LoadPlayListFile(const QString& path) {
   StatusPanel(1)->setText(QStringLiteral("Total Time ") +
                           TMp3Session::GetTotalTime(records.back()->Mp3TotalTime()));
 }
-
-void TMainForm::FillTagList() {
-  const TMp3Cache* cache = Mp3Session->CacheMp3();
-  FTagList->SetRecords(cache ? *cache : TMp3Cache());
-}

@@ -1,0 +1,152 @@
+#include "model/id3v1tag.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <iterator>
+
+#include "platform/pathcodec.h"
+#include "platform/textcodec.h"
+
+namespace id3v1 {
+
+namespace {
+
+// Indexed by the genre byte: 0..79 as the ID3v1 standard lists them, 80..147 the extensions
+// players added later, in their usual order and wording. 133 carries the name most tools now use
+// instead of the slur of the first lists.
+constexpr const char* kGenres[] = {
+    // 0
+    "Blues", "Classic Rock", "Country", "Dance", "Disco", "Funk", "Grunge", "Hip-Hop", "Jazz",
+    "Metal",
+    // 10
+    "New Age", "Oldies", "Other", "Pop", "R&B", "Rap", "Reggae", "Rock", "Techno", "Industrial",
+    // 20
+    "Alternative", "Ska", "Death Metal", "Pranks", "Soundtrack", "Euro-Techno", "Ambient",
+    "Trip-Hop", "Vocal", "Jazz+Funk",
+    // 30
+    "Fusion", "Trance", "Classical", "Instrumental", "Acid", "House", "Game", "Sound Clip",
+    "Gospel", "Noise",
+    // 40
+    "AlternRock", "Bass", "Soul", "Punk", "Space", "Meditative", "Instrumental Pop",
+    "Instrumental Rock", "Ethnic", "Gothic",
+    // 50
+    "Darkwave", "Techno-Industrial", "Electronic", "Pop-Folk", "Eurodance", "Dream",
+    "Southern Rock", "Comedy", "Cult", "Gangsta",
+    // 60
+    "Top 40", "Christian Rap", "Pop/Funk", "Jungle", "Native American", "Cabaret", "New Wave",
+    "Psychadelic", "Rave", "Showtunes",
+    // 70
+    "Trailer", "Lo-Fi", "Tribal", "Acid Punk", "Acid Jazz", "Polka", "Retro", "Musical",
+    "Rock & Roll", "Hard Rock",
+    // 80
+    "Folk", "Folk-Rock", "National Folk", "Swing", "Fast Fusion", "Bebob", "Latin", "Revival",
+    "Celtic", "Bluegrass",
+    // 90
+    "Avantgarde", "Gothic Rock", "Progressive Rock", "Psychedelic Rock", "Symphonic Rock",
+    "Slow Rock", "Big Band", "Chorus", "Easy Listening", "Acoustic",
+    // 100
+    "Humour", "Speech", "Chanson", "Opera", "Chamber Music", "Sonata", "Symphony", "Booty Bass",
+    "Primus", "Porn Groove",
+    // 110
+    "Satire", "Slow Jam", "Club", "Tango", "Samba", "Folklore", "Ballad", "Power Ballad",
+    "Rhythmic Soul", "Freestyle",
+    // 120
+    "Duet", "Punk Rock", "Drum Solo", "A capella", "Euro-House", "Dance Hall", "Goa", "Drum & Bass",
+    "Club-House", "Hardcore",
+    // 130
+    "Terror", "Indie", "BritPop", "Afro-Punk", "Polsk Punk", "Beat", "Christian Gangsta Rap",
+    "Heavy Metal", "Black Metal", "Crossover",
+    // 140
+    "Contemporary Christian", "Christian Rock", "Merengue", "Salsa", "Thrash Metal", "Anime",
+    "JPop", "Synthpop"};
+static_assert(std::size(kGenres) == kGenreCount);
+
+struct TField {
+  std::size_t offset;
+  std::size_t length;
+  QString TTag::*target;
+};
+constexpr TField kFields[] = {{3, 30, &TTag::Title},
+                              {33, 30, &TTag::Artist},
+                              {63, 30, &TTag::Album},
+                              {93, 4, &TTag::Year},
+                              {97, 30, &TTag::Comment}};
+constexpr std::size_t kGenreOffset = 127;
+
+// The slot's bytes up to its first zero byte. An ID3v1.1 comment ends with a zero byte and a
+// track number, so it stops before the number.
+QString FieldText(std::string_view block, std::size_t offset, std::size_t length) {
+  std::string_view slot = block.substr(offset, length);
+  slot = slot.substr(0, slot.find('\0'));
+  return platform::decodeText(slot);
+}
+
+std::string OpenErrorText(const QString& path, int error) {
+  return QStringLiteral("Cannot open file \"%1\". %2")
+      .arg(path, QString::fromLocal8Bit(std::strerror(error)))
+      .toStdString();
+}
+
+// The file's last kBlockSize bytes, fewer when the file is shorter; the errno of a failure.
+int ReadFileEnd(const QString& path, std::string& bytes) {
+  // O_NONBLOCK: a FIFO or a device named as a track must not stall the window.
+  const int fd = ::open(platform::encodePath(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return errno;
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return errno;
+  if (S_ISDIR(st.st_mode)) return EISDIR;
+  if (!S_ISREG(st.st_mode)) return EINVAL;
+  const auto size = static_cast<std::size_t>(st.st_size);
+  const std::size_t want = size < kBlockSize ? size : kBlockSize;
+  const off_t start = st.st_size - static_cast<off_t>(want);
+  bytes.resize(want);
+  std::size_t done = 0;
+  while (done < want) {
+    const ssize_t n =
+        ::pread(fd, bytes.data() + done, want - done, start + static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) break;  // the file shrank meanwhile: what is left has no whole block
+    done += static_cast<std::size_t>(n);
+  }
+  bytes.resize(done);
+  return 0;
+}
+
+}  // namespace
+
+QString GenreText(std::uint8_t genre) {
+  if (genre < kGenreCount) return QString::fromLatin1(kGenres[genre]);
+  return QString::number(genre);
+}
+
+std::optional<TTag> ParseTag(std::string_view fileEnd) {
+  if (fileEnd.size() < kBlockSize) return std::nullopt;
+  const std::string_view block = fileEnd.substr(fileEnd.size() - kBlockSize);
+  // Case matters: "tag" is no tag.
+  if (block.substr(0, 3) != "TAG") return std::nullopt;
+  TTag tag;
+  for (const TField& field : kFields)
+    tag.*field.target = FieldText(block, field.offset, field.length);
+  tag.Genre = static_cast<std::uint8_t>(block[kGenreOffset]);
+  return tag;
+}
+
+TTagFileError::TTagFileError(const QString& path, int error)
+    : std::runtime_error(OpenErrorText(path, error)) {}
+
+std::optional<TTag> ReadFileTag(const QString& path) {
+  std::string bytes;
+  if (const int error = ReadFileEnd(path, bytes)) throw TTagFileError(path, error);
+  return ParseTag(bytes);
+}
+
+}  // namespace id3v1
