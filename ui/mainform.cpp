@@ -22,6 +22,7 @@ TMainForm::TMainForm(const QStringList& arguments, QWidget* parent) : QMainWindo
   CreateMenus();
   ConnectLanguageBox();
   ConnectOptions();
+  CreateTrayIcon();
   connect(pcMain, &QTabWidget::currentChanged, this, [this] {
     if (!FPageFromCode) pcMainChange();
   });

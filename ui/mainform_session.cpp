@@ -173,10 +173,10 @@ void TMainForm::InitBass() {
 }
 
 void TMainForm::FormCloseQuery(bool& CanClose) {
-  if (Mp3Session->Mp3Settings().CheckSysTray() != 0) {
+  // Without a notification area a hidden window could never be shown again: close as usual.
+  if (Mp3Session->Mp3Settings().CheckSysTray() != 0 && TrayAvailable()) {
     CanClose = false;
-    hide();
-    AddTrayIcon();
+    HideInTray();
     return;
   }
   if (!FHasSetting) {
