@@ -309,17 +309,10 @@ TEST_F(TrayWindow, ClosingAnotherWindowWhileHiddenKeepsTheProgramRunning) {
 // The real program on the desktop.
 class TrayProgram : public TrayTest {
  protected:
-  std::unique_ptr<QProcess> LaunchOn(const XDesktop& desktop, const QStringList& arguments) {
-    auto process = std::make_unique<QProcess>();
-    QProcessEnvironment env = desktop.Environment();
-    env.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("data")));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.filePath(QStringLiteral("run")));
-    process->setProcessEnvironment(env);
-    process->setProgram(Program());
-    process->setArguments(arguments);
-    process->start();
-    EXPECT_TRUE(process->waitForStarted(5000));
-    return process;
+  // The fixture's data and runtime folders are in the environment the desktop hands on.
+  static std::unique_ptr<QProcess> LaunchOn(const XDesktop& desktop, const QStringList& arguments) {
+    const QProcessEnvironment env = desktop.Environment();
+    return Launch(arguments, {}, &env);
   }
   static xcb_window_t MainWindowOf(XDesktop& desktop, const QProcess& process) {
     xcb_window_t found = 0;
