@@ -261,6 +261,7 @@ void TMainForm::ResumeEndIfRequested() {
 
 void TMainForm::FormDestroy() {
   setAcceptDrops(false);
+  TrayIconData->hide();
   Timer->stop();
   Mp3FileThread.reset();
   // Stops a running scan and waits for it: its worker never waits for this thread.
