@@ -13,6 +13,9 @@ if [[ "${1:-}" == "--test" ]]; then
   # station, fed by ffmpeg.
   packages+=(clang libclang-rt-14-dev pulseaudio pulseaudio-utils ffmpeg lame procps mpg123
     icecast2 curl)
+  # The notification-area icon test: a virtual X server, a notification-area host on it, real
+  # pointer and key events, and the X protocol library the test finds windows with.
+  packages+=(xvfb trayer xdotool libxcb1-dev)
 fi
 if [[ "${1:-}" == "--bench" ]]; then
   # The window benchmark drives the real program under a virtual X server.

@@ -23,6 +23,7 @@ TMainForm::TMainForm(const QStringList& arguments, QWidget* parent) : QMainWindo
   ConnectLanguageBox();
   ConnectOptions();
   ConnectTagPage();
+  CreateTrayIcon();
   connect(pcMain, &QTabWidget::currentChanged, this, [this] {
     if (!FPageFromCode) pcMainChange();
   });

@@ -6,7 +6,8 @@
 // and editing it), mainform_playback.cpp and mainform_navigation.cpp (play control),
 // mainform_durations.cpp (the duration scanner), mainform_stream.cpp (radio entries),
 // mainform_language.cpp (the interface language), mainform_groups.cpp (the folder groups
-// tree), mainform_settings.cpp (the settings file) and mainform_options.cpp (the options page).
+// tree), mainform_settings.cpp (the settings file), mainform_options.cpp (the options page) and
+// mainform_tray.cpp (the notification-area icon).
 //
 // Threading: main thread only.
 #include <QColor>
@@ -14,6 +15,7 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QStringList>
+#include <QSystemTrayIcon>
 
 #include <cstdint>
 #include <memory>
@@ -213,6 +215,7 @@ class TMainForm : public QMainWindow, private TMp3FileThreadHost {
   QPushButton *btnDefaultSettings, *btnFont, *btnColor;
   QComboBox* cboxLng;
   QCheckBox *cboxSysTray, *cboxShowCheckList, *cboxRepeat, *CboxGridView;
+  QLabel* lblNoSysTray;  // shown where the desktop has no notification area
   QWidget* Panel1;
   QPlainTextEdit* mmAbout;
   QLabel* lblLoading;
@@ -423,8 +426,8 @@ class TMainForm : public QMainWindow, private TMp3FileThreadHost {
   // Throws platform::IniWriteError when the file cannot be written; it is then unchanged.
   void SaveSettings(const QString& fileName);
   void ConnectOptions();
-  // The notification-area icon is added here once the tray icon exists.
-  void AddTrayIcon() {}
+  // Shows the notification-area icon; an icon already shown stays the one icon.
+  void AddTrayIcon();
   void SetDefPathCaption(const QString& text);
   // The default folder button's caption while no folder is set.
   static QString NoDefaultPathCaption();
@@ -473,4 +476,21 @@ class TMainForm : public QMainWindow, private TMp3FileThreadHost {
   // cannot be read raises its error and leaves them as they are.
   void ReadMp3Tag(const QString& FileName);
   void ClearTagInfo();
+
+  // The notification-area icon (mainform_tray.cpp).
+ public:
+  QSystemTrayIcon* TrayIcon() const { return TrayIconData; }
+  // A press on the icon: left shows the window and removes the icon, right opens PopupMenu.
+  void TrayMessage(QSystemTrayIcon::ActivationReason reason);
+  // False where the desktop has no notification area: the window is then never hidden behind one.
+  static bool TrayAvailable();
+
+ private:
+  void CreateTrayIcon();
+  // A close request with the tray option on: the window hides and the icon stands for it.
+  void HideInTray();
+  void ShowFromTray();
+  void UpdateSysTrayNote();
+  QSystemTrayIcon* TrayIconData = nullptr;
+  QTimer* FTrayWatch = nullptr;  // while hidden: brings the window back if the area goes away
 };

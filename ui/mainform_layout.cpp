@@ -240,6 +240,10 @@ void TMainForm::CreatePages() {
   otherLayout->addWidget(cboxShowCheckList, 1, 1);
   otherLayout->addWidget(cboxRepeat, 0, 2);
   otherLayout->addWidget(CboxGridView, 1, 2);
+  lblNoSysTray = MakeLabel(GrBoxOther, "lblNoSysTray",
+                           QStringLiteral("No notification area here: closing ends the program"));
+  lblNoSysTray->setWordWrap(true);
+  otherLayout->addWidget(lblNoSysTray, 2, 1, 1, 2);
   auto* topRow = new QHBoxLayout;
   topRow->addWidget(GroupBox1, 1);
   topRow->addWidget(GrBoxLng, 1);

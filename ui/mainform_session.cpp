@@ -173,10 +173,10 @@ void TMainForm::InitBass() {
 }
 
 void TMainForm::FormCloseQuery(bool& CanClose) {
-  if (Mp3Session->Mp3Settings().CheckSysTray() != 0) {
+  // Without a notification area a hidden window could never be shown again: close as usual.
+  if (Mp3Session->Mp3Settings().CheckSysTray() != 0 && TrayAvailable()) {
     CanClose = false;
-    hide();
-    AddTrayIcon();
+    HideInTray();
     return;
   }
   if (!FHasSetting) {
@@ -261,6 +261,7 @@ void TMainForm::ResumeEndIfRequested() {
 
 void TMainForm::FormDestroy() {
   setAcceptDrops(false);
+  TrayIconData->hide();
   Timer->stop();
   Mp3FileThread.reset();
   // Stops a running scan and waits for it: its worker never waits for this thread.

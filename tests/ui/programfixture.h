@@ -13,12 +13,14 @@ class ProgramFixture : public MainFormFixture {
   static QString Program() {
     return qEnvironmentVariable("VELMO_BUILD_DIR") + QStringLiteral("/bin/velmo");
   }
-  // `runtime`: another runtime folder than the fixture's; "-" for none at all.
+  // `runtime`: another runtime folder than the fixture's; "-" for none at all. `display`: the
+  // environment of a desktop to show the window on, instead of no screen at all.
   static std::unique_ptr<QProcess> Launch(const QStringList& arguments = {},
-                                          const QString& runtime = {}) {
+                                          const QString& runtime = {},
+                                          const QProcessEnvironment* display = nullptr) {
     auto process = std::make_unique<QProcess>();
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    QProcessEnvironment env = display ? *display : QProcessEnvironment::systemEnvironment();
+    if (!display) env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     if (runtime == QLatin1String("-"))
       env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
     else if (!runtime.isEmpty())
