@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "model/mp3languages.h"
 #include "tests/audio/mp3testfiles.h"
 #include "tests/ui/mainformfixture.h"
 #include "ui/searchdialog.h"
@@ -333,6 +334,24 @@ TEST_F(Search, TheDialogTakesTheLanguageChosenWhenItOpens) {
     });
   }
   EXPECT_TRUE(dialogs.messages.empty());
+}
+
+TEST_F(Search, ALanguageFileThatCannotBeReadIsReportedAndTheDialogStillServes) {
+  StartWithTitles();
+  QTemporaryDir empty;
+  Mp3Session->Mp3Languages().SetSearchFolders(QStringList{empty.path()});
+  form->cboxLng->setCurrentIndex(1);
+  Find([&](TFSearch& dialog) {
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].text,
+              QStringLiteral("Cannot open file \"%1/bulgarian.lng\". No such file or directory")
+                  .arg(empty.path()));
+    EXPECT_EQ(dialog.lblSearchKey->text(), QStringLiteral("Key"));
+    EXPECT_EQ(dialog.btnSearchCancel->text(), QStringLiteral("Cancel"));
+    EXPECT_EQ(Titles(dialog), kTitles);
+    QTest::keyClick(dialog.lvSearch, Qt::Key_Return);
+  });
+  ExpectPlayedRow(0);
 }
 
 TEST_F(Search, WithoutATrackCacheTheDialogListsNothingAndOkChoosesNothing) {
