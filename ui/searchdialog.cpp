@@ -122,6 +122,7 @@ void TFSearch::Init(const TMp3Cache* Names, int LanguageIndex) {
   if (!file.isEmpty())
     RunGuarded(parentWidget() ? parentWidget() : this, [&] { SetLanguage(this, file); });
   FNames = Names ? std::make_shared<const std::vector<TMp3PlayerPtr>>(*Names) : nullptr;
+  FFoldedNames.clear();
   FillNames();
 }
 
@@ -139,9 +140,17 @@ void TFSearch::FilterNames(const QString& Key) {
     FResults->SetRecords(nullptr, false);
     return;
   }
-  FResults->SetRecords(
-      std::make_shared<const std::vector<TMp3PlayerPtr>>(TracksWithTitle(*FNames, TTitleKey(Key))),
-      false);
+  if (FFoldedNames.size() != FNames->size()) {
+    FFoldedNames.clear();
+    FFoldedNames.reserve(FNames->size());
+    for (const TMp3PlayerPtr& mp3 : *FNames)
+      FFoldedNames.push_back(TTitleKey::Fold(mp3->Mp3Name()));
+  }
+  const TTitleKey key(Key);
+  auto matches = std::make_shared<std::vector<TMp3PlayerPtr>>();
+  for (std::size_t i = 0; i < FFoldedNames.size(); ++i)
+    if (key.FoundIn(FFoldedNames[i])) matches->push_back((*FNames)[i]);
+  FResults->SetRecords(std::move(matches), false);
 }
 
 void TFSearch::edtSearchChange() {

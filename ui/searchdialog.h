@@ -78,6 +78,8 @@ class TFSearch : public QDialog {
   // A copy of the references, so records removed from the cache while the dialog is open stay
   // valid until it closes.
   TSearchResultsModel::TRecords FNames;
+  // The titles of FNames folded for the search, made at the first key.
+  std::vector<QString> FFoldedNames;
   TMp3PlayerPtr FCurrMp3;
   TSearchResultsModel* FResults;
 };

@@ -12,9 +12,13 @@
 
 class TTitleKey {
  public:
-  explicit TTitleKey(const QString& key) : upper_(key.toUpper()) {}
+  explicit TTitleKey(const QString& key) : upper_(Fold(key)) {}
 
-  bool Matches(const QString& title) const { return title.toUpper().contains(upper_); }
+  // The form of a title the key is looked for in. Upper-casing allocates, so a caller that
+  // searches the same titles at every keystroke folds them once.
+  static QString Fold(const QString& text) { return text.toUpper(); }
+  bool Matches(const QString& title) const { return FoundIn(Fold(title)); }
+  bool FoundIn(const QString& foldedTitle) const { return foldedTitle.contains(upper_); }
 
  private:
   QString upper_;
