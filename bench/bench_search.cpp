@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
   const bench::PrivateHome home;
   QApplication app(argc, argv);
   bench::StoreLibraryList(home.filePath(QStringLiteral("velmo/MP3_PLAYER_PLAY_LIST.DAT")), kTracks);
-  // Nothing may wait for a person (a language file missing from the current folder is said).
+  // Nothing may wait for a person (a language file that cannot be read is said in a box).
   bench::FolderAnswer dialogs;
   SetDialogs(&dialogs);
   double startMs = 0;
