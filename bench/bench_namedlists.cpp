@@ -20,21 +20,12 @@ namespace {
 constexpr int kTracks = 100000;
 constexpr int kRuns = 5;
 
-void StoreList(const QString& path) {
-  Mp3Session = std::make_unique<TMp3Session>();
-  bench::FillLibraryCache(kTracks);
-  Mp3Session->Mp3Settings().SavePlayList(path);
-  Mp3Session.reset();
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   const bench::PrivateHome home;
   QApplication app(argc, argv);
-  const QString data = home.filePath(QStringLiteral("velmo/"));
-  QDir().mkpath(data);
-  StoreList(data + QStringLiteral("MP3_PLAYER_PLAY_LIST.DAT"));
+  bench::StoreLibraryList(home.filePath(QStringLiteral("velmo/MP3_PLAYER_PLAY_LIST.DAT")), kTracks);
   bench::FolderAnswer dialogs;
   SetDialogs(&dialogs);
   double startMs = 0;

@@ -194,6 +194,9 @@ class TMainForm : public QMainWindow, private TMp3FileThreadHost {
   // Makes a page active from code: unlike a click on its tab this does not run pcMainChange.
   void SetActivePage(QWidget* page);
 
+  // The Find command (mainform_search.cpp): the search dialog, then the play of the track chosen.
+  void SearchExecute();
+
   // Components, named as the window's layout names them.
   QTabWidget* pcMain;
   QWidget *tsMp3Player, *tsMp3Node, *tsPlayList, *tsTAGID, *tsOptions, *tsAbout;

@@ -47,7 +47,7 @@ const CommandRow kCommands[] = {
     {"Mp3Next", "Commands", "Next", "Next Track", "F6", &TMainForm::Mp3NextExecute},
     {"Mp3Prev", "Commands", "Prev", "Previous Track", "F7", &TMainForm::Mp3PrevExecute},
     {"PlayList", "Function", "Play List", "", "", nullptr},
-    {"Search", "Function", "Find", "", "Ctrl+S", nullptr},
+    {"Search", "Function", "Find", "", "Ctrl+S", &TMainForm::SearchExecute},
     {"Delete", "Function", "Delete track", "", "Ctrl+D", &TMainForm::DeleteExecute},
     {"ALoadFile", "Commands", "Load File", "Load File ", "", &TMainForm::ALoadFileExecute},
     {"ARefresh", "Function", "Refresh", "", "F5", &TMainForm::ARefreshExecute},

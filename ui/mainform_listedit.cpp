@@ -11,6 +11,7 @@
 
 #include "ui/dialogs.h"
 #include "ui/mainform.h"
+#include "ui/titlesearch.h"
 #include "ui/tracklistmodel.h"
 #include "ui/waitcursor.h"
 
@@ -29,11 +30,7 @@ void TMainForm::FastSearch(const QString& Key) {
   if (!cache) return;
   CurrMp3.reset();
   FPendingRows.clear();
-  const QString key = Key.toUpper();
-  std::vector<TMp3PlayerPtr> matches;
-  for (const TMp3PlayerPtr& mp3 : *cache)
-    if (mp3->Mp3Name().toUpper().contains(key)) matches.push_back(mp3);
-  FTrackList->SetRecords(matches);
+  FTrackList->SetRecords(TracksWithTitle(*cache, TTitleKey(Key)));
   FNewItem = FTrackList->rowCount() - 1;
 }
 
