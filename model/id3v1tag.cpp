@@ -1,14 +1,8 @@
 #include "model/id3v1tag.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <iterator>
 
-#include "platform/pathcodec.h"
+#include "platform/regularfile.h"
 #include "platform/textcodec.h"
 
 namespace id3v1 {
@@ -85,42 +79,6 @@ QString FieldText(std::string_view block, std::size_t offset, std::size_t length
   return platform::decodeText(slot);
 }
 
-std::string OpenErrorText(const QString& path, int error) {
-  return QStringLiteral("Cannot open file \"%1\". %2")
-      .arg(path, QString::fromLocal8Bit(std::strerror(error)))
-      .toStdString();
-}
-
-// The file's last kBlockSize bytes, fewer when the file is shorter; the errno of a failure.
-int ReadFileEnd(const QString& path, std::string& bytes) {
-  // O_NONBLOCK: a FIFO or a device named as a track must not stall the window.
-  const int fd = ::open(platform::encodePath(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return errno;
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) return errno;
-  if (S_ISDIR(st.st_mode)) return EISDIR;
-  if (!S_ISREG(st.st_mode)) return EINVAL;
-  const auto size = static_cast<std::size_t>(st.st_size);
-  const std::size_t want = size < kBlockSize ? size : kBlockSize;
-  const off_t start = st.st_size - static_cast<off_t>(want);
-  bytes.resize(want);
-  std::size_t done = 0;
-  while (done < want) {
-    const ssize_t n =
-        ::pread(fd, bytes.data() + done, want - done, start + static_cast<off_t>(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return errno;
-    if (n == 0) break;  // the file shrank meanwhile: what is left has no whole block
-    done += static_cast<std::size_t>(n);
-  }
-  bytes.resize(done);
-  return 0;
-}
-
 }  // namespace
 
 QString GenreText(std::uint8_t genre) {
@@ -141,11 +99,12 @@ std::optional<TTag> ParseTag(std::string_view fileEnd) {
 }
 
 TTagFileError::TTagFileError(const QString& path, int error)
-    : std::runtime_error(OpenErrorText(path, error)) {}
+    : std::runtime_error(platform::openErrorText(path, error)) {}
 
 std::optional<TTag> ReadFileTag(const QString& path) {
   std::string bytes;
-  if (const int error = ReadFileEnd(path, bytes)) throw TTagFileError(path, error);
+  if (const int error = platform::readRegularFile(path, bytes, kBlockSize))
+    throw TTagFileError(path, error);
   return ParseTag(bytes);
 }
 

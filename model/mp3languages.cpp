@@ -3,14 +3,12 @@
 #include <QCoreApplication>
 #include <QDir>
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
-#include <cerrno>
-#include <cstring>
+
 #include <string>
 
 #include "platform/pathcodec.h"
+#include "platform/regularfile.h"
 #include "platform/textcodec.h"
 
 namespace {
@@ -19,43 +17,10 @@ namespace {
 // it would stall the window.
 constexpr off_t kMaxLanguageFileBytes = 1 << 20;
 
-std::string OpenErrorText(const QString& path, int error) {
-  return QStringLiteral("Cannot open file \"%1\". %2")
-      .arg(path, QString::fromLocal8Bit(std::strerror(error)))
-      .toStdString();
-}
-
-// The whole file, or the errno of the failure. Only regular files are read: opening a FIFO
-// would block, and a folder has no lines.
-int ReadRegularFile(const QString& path, std::string& bytes) {
-  const int fd = ::open(platform::encodePath(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return errno;
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) return errno;
-  if (S_ISDIR(st.st_mode)) return EISDIR;
-  if (!S_ISREG(st.st_mode)) return EINVAL;
-  if (st.st_size > kMaxLanguageFileBytes) return EFBIG;
-  bytes.resize(static_cast<std::size_t>(st.st_size));
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return errno;
-    if (n == 0) break;  // the file shrank while being read
-    done += static_cast<std::size_t>(n);
-  }
-  bytes.resize(done);
-  return 0;
-}
-
 }  // namespace
 
 TLanguageFileError::TLanguageFileError(const QString& path, int error)
-    : std::runtime_error(OpenErrorText(path, error)), FPath(path) {}
+    : std::runtime_error(platform::openErrorText(path, error)), FPath(path) {}
 
 TMp3Languages::TMp3Languages() : FResultFile(QStringList()) {}
 
@@ -94,7 +59,9 @@ std::optional<TMp3LanguageEntries> TMp3Languages::GetComponentsNames(const QStri
   if (LngFile.isEmpty()) return std::nullopt;
   const QString path = FindLanguageFile(LngFile);
   std::string bytes;
-  if (const int error = ReadRegularFile(path, bytes)) throw TLanguageFileError(path, error);
+  if (const int error =
+          platform::readRegularFile(path, bytes, std::string::npos, kMaxLanguageFileBytes))
+    throw TLanguageFileError(path, error);
   return GetComponentsNamesFromBytes(bytes);
 }
 
