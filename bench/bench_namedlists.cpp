@@ -25,12 +25,10 @@ constexpr int kRuns = 5;
 int main(int argc, char** argv) {
   const bench::PrivateHome home;
   QApplication app(argc, argv);
-  bench::StoreLibraryList(home.filePath(QStringLiteral("velmo/MP3_PLAYER_PLAY_LIST.DAT")), kTracks);
   bench::FolderAnswer dialogs;
   SetDialogs(&dialogs);
-  double startMs = 0;
-  std::unique_ptr<TMainForm> form = bench::StartWindow(&startMs);
-  if (form->TrackList()->rowCount() != kTracks) std::abort();
+  std::unique_ptr<TMainForm> form = bench::StartOnStoredList(
+      home.filePath(QStringLiteral("velmo/MP3_PLAYER_PLAY_LIST.DAT")), kTracks);
 
   const QString saved = home.filePath(QStringLiteral("saved.lst"));
   dialogs.file = saved;

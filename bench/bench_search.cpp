@@ -79,13 +79,11 @@ double Median(std::vector<double> values) {
 int main(int argc, char** argv) {
   const bench::PrivateHome home;
   QApplication app(argc, argv);
-  bench::StoreLibraryList(home.filePath(QStringLiteral("velmo/MP3_PLAYER_PLAY_LIST.DAT")), kTracks);
   // Nothing may wait for a person (a language file that cannot be read is said in a box).
   bench::FolderAnswer dialogs;
   SetDialogs(&dialogs);
-  double startMs = 0;
-  std::unique_ptr<TMainForm> form = bench::StartWindow(&startMs);
-  if (form->TrackList()->rowCount() != kTracks) std::abort();
+  std::unique_ptr<TMainForm> form = bench::StartOnStoredList(
+      home.filePath(QStringLiteral("velmo/MP3_PLAYER_PLAY_LIST.DAT")), kTracks);
   const TMp3Cache& cache = *Mp3Session->CacheMp3();
 
   // Open: from the command until the dialog's list is painted with every track.

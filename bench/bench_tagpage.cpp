@@ -20,13 +20,6 @@ namespace {
 constexpr int kTracks = 100000;
 constexpr int kRuns = 9;
 
-void StoreList(const QString& path) {
-  Mp3Session = std::make_unique<TMp3Session>();
-  bench::FillLibraryCache(kTracks);
-  Mp3Session->Mp3Settings().SavePlayList(path);
-  Mp3Session.reset();
-}
-
 void ClickTab(TMainForm& form, QWidget* page) {
   QTabBar* bar = form.pcMain->tabBar();
   QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(form.pcMain->indexOf(page)).center());
@@ -38,15 +31,11 @@ void ClickTab(TMainForm& form, QWidget* page) {
 int main(int argc, char** argv) {
   const bench::PrivateHome home;
   QApplication app(argc, argv);
-  const QString data = home.filePath(QStringLiteral("velmo/"));
-  QDir().mkpath(data);
-  StoreList(data + QStringLiteral("MP3_PLAYER_PLAY_LIST.DAT"));
   // Nothing may wait for a person, whatever the start finds.
   bench::FolderAnswer dialogs;
   SetDialogs(&dialogs);
-  double startMs = 0;
-  std::unique_ptr<TMainForm> form = bench::StartWindow(&startMs);
-  if (form->TrackList()->rowCount() != kTracks) std::abort();
+  std::unique_ptr<TMainForm> form = bench::StartOnStoredList(
+      home.filePath(QStringLiteral("velmo/MP3_PLAYER_PLAY_LIST.DAT")), kTracks);
   const TMp3Cache& cache = *Mp3Session->CacheMp3();
 
   const double tabMs = bench::MedianMs(

@@ -7,7 +7,9 @@
 #include <cstdlib>
 #include <memory>
 
+#include "bench/benchlibrary.h"
 #include "ui/mainform.h"
+#include "ui/tracklistmodel.h"
 
 namespace bench {
 
@@ -20,6 +22,16 @@ inline std::unique_ptr<TMainForm> StartWindow(double* ms) {
   if (!QTest::qWaitForWindowExposed(form.get(), 10000)) std::abort();
   QCoreApplication::processEvents();
   *ms = timer.nsecsElapsed() / 1e6;
+  return form;
+}
+
+// The window started on a stored main list of `tracks` library tracks at `listPath`; aborts
+// unless every row is there.
+inline std::unique_ptr<TMainForm> StartOnStoredList(const QString& listPath, int tracks) {
+  StoreLibraryList(listPath, tracks);
+  double ms = 0;
+  std::unique_ptr<TMainForm> form = StartWindow(&ms);
+  if (form->TrackList()->rowCount() != tracks) std::abort();
   return form;
 }
 
