@@ -17,7 +17,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <map>
+#include <vector>
 
 #include "platform/atomicfile.h"
 #include "tests/support/scripteddialogs.h"
@@ -52,6 +54,15 @@ class ReadOnlyFolder {
   bool chmodded_ = false;
   bool immutable_ = false;
 };
+
+// The selected rows of a list view, in order.
+inline std::vector<int> SelectedRows(const QAbstractItemView* view) {
+  std::vector<int> rows;
+  for (const QModelIndex& index : view->selectionModel()->selectedRows())
+    rows.push_back(index.row());
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
 
 class MainFormFixture : public ::testing::Test {
  protected:

@@ -105,13 +105,6 @@ class Search : public MainFormFixture {
                       dialog.lvSearch->visualRect(index).center());
   }
 
-  std::vector<int> SelectedRows() const {
-    std::vector<int> rows;
-    for (const QModelIndex& index : form->lvMain->selectionModel()->selectedRows())
-      rows.push_back(index.row());
-    std::sort(rows.begin(), rows.end());
-    return rows;
-  }
   // The row whose track the sound device has open once the queued open ran; -1 when none.
   int PlayingRow() const {
     (void)QTest::qWaitFor([] { return Mp3FileThread && Mp3FileThread->FDeviceID != 0; }, 5000);
@@ -125,7 +118,7 @@ class Search : public MainFormFixture {
   }
   // The row chosen is the only one selected, the one played, and the one Next starts from.
   void ExpectPlayedRow(int row) {
-    EXPECT_EQ(SelectedRows(), std::vector<int>{row});
+    EXPECT_EQ(SelectedRows(form->lvMain), std::vector<int>{row});
     EXPECT_EQ(CurrMp3, form->TrackList()->Record(row));
     EXPECT_EQ(PlayingRow(), row);
     EXPECT_EQ(form->NewID(), row);
@@ -239,7 +232,7 @@ TEST_F(Search, OkEnterAndDoubleClickChooseCancelAndEscChangeNothing) {
     if (c.played >= 0) {
       ExpectPlayedRow(c.played);
     } else {
-      EXPECT_EQ(SelectedRows(), std::vector<int>{1});
+      EXPECT_EQ(SelectedRows(form->lvMain), std::vector<int>{1});
       EXPECT_EQ(CurrMp3, before);
       EXPECT_EQ(Mp3FileThread.get(), engine) << "nothing new plays";
     }
@@ -276,7 +269,7 @@ TEST_F(Search, TheChosenTrackIsPlayedFromItsOwnRowWhereverTheListPutsIt) {
     form.reset();
     StartWithTitles();
     c.prepare();
-    const std::vector<int> selectedBefore = SelectedRows();
+    const std::vector<int> selectedBefore = SelectedRows(form->lvMain);
     const TMp3FileThread* engine = Mp3FileThread.get();
     Find([&](TFSearch& dialog) {
       Type(dialog, QStringLiteral("help"));
@@ -284,7 +277,7 @@ TEST_F(Search, TheChosenTrackIsPlayedFromItsOwnRowWhereverTheListPutsIt) {
       QTest::mouseClick(dialog.btnSearchOK, Qt::LeftButton);
     });
     if (!c.listed) {
-      EXPECT_EQ(SelectedRows(), selectedBefore);
+      EXPECT_EQ(SelectedRows(form->lvMain), selectedBefore);
       EXPECT_EQ(Mp3FileThread.get(), engine) << "nothing plays";
       continue;
     }

@@ -136,13 +136,6 @@ class TrayWindow : public TrayTest {
     QTest::qWait(ms);
     return static_cast<std::int64_t>(Mp3FileThread->Position()) - from;
   }
-  std::vector<int> SelectedRows() const {
-    std::vector<int> rows;
-    for (const QModelIndex& index : form->lvMain->selectionModel()->selectedRows())
-      rows.push_back(index.row());
-    std::sort(rows.begin(), rows.end());
-    return rows;
-  }
 };
 
 TEST_F(TrayWindow, ClosingHidesTheWindowWhilePlayingGoesOnAndALeftPressBringsItBackAsItWas) {
@@ -186,7 +179,7 @@ TEST_F(TrayWindow, ClosingHidesTheWindowWhilePlayingGoesOnAndALeftPressBringsItB
   EXPECT_EQ(form->EnumTabs(), et_Mp3);
   ASSERT_EQ(Rows(), 3);
   for (int row = 0; row < 3; ++row) EXPECT_EQ(form->TrackList()->Record(row), records[row]);
-  EXPECT_EQ(SelectedRows(), std::vector<int>{2});
+  EXPECT_EQ(SelectedRows(form->lvMain), std::vector<int>{2});
   EXPECT_EQ(Mp3FileThread->Mp3, playing);
   EXPECT_GT(PlayedDuring(500), 200);
   EXPECT_EQ(Snapshot(DataDir()), stored);
