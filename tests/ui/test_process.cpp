@@ -31,20 +31,26 @@ TEST_F(Process, SigtermSavesAndAKillDuringASaveLeavesOneWholeList) {
   old.replace("\nCount=100000\n", "\nCount=100001\n");
   StoreList(old);
 
-  // A SIGTERM is a normal end that saves.
-  QElapsedTimer clock;
-  auto first = Launch();
-  ASSERT_TRUE(LockHeldWithin(20000));
-  clock.start();
-  Signal(*first, SIGTERM);
-  // When the new file is being written: its temporary shows.
+  // A SIGTERM is a normal end that saves, through a temporary that shows while the new file is
+  // written. The write takes some tens of milliseconds, so a loaded machine may keep this test
+  // from looking during it: a few ends are watched before the temporary counts as never made.
+  std::unique_ptr<QProcess> first;
   qint64 writeMs = -1;
-  while (first->state() != QProcess::NotRunning && clock.elapsed() < 60000) {
-    if (writeMs < 0 && !Temporaries().isEmpty()) writeMs = clock.elapsed();
-    first->waitForFinished(1);
+  qint64 endMs = 0;
+  for (int attempt = 0; attempt < 3 && writeMs < 0; ++attempt) {
+    WriteFile(ListFile(), old);
+    QElapsedTimer clock;
+    first = Launch();
+    ASSERT_TRUE(LockHeldWithin(20000));
+    clock.start();
+    Signal(*first, SIGTERM);
+    while (first->state() != QProcess::NotRunning && clock.elapsed() < 60000) {
+      if (writeMs < 0 && !Temporaries().isEmpty()) writeMs = clock.elapsed();
+      first->waitForFinished(1);
+    }
+    endMs = clock.elapsed();
   }
-  const qint64 endMs = clock.elapsed();
-  ASSERT_GE(writeMs, 0) << "the save wrote no temporary";
+  ASSERT_GE(writeMs, 0) << "three saves wrote no temporary that could be seen";
   EXPECT_EQ(first->exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(first->exitCode(), 0);
   const QByteArray saved = ReadFile(ListFile());
