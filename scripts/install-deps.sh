@@ -16,6 +16,8 @@ if [[ "${1:-}" == "--test" ]]; then
   # The notification-area icon test: a virtual X server, a notification-area host on it, real
   # pointer and key events, and the X protocol library the test finds windows with.
   packages+=(xvfb trayer xdotool libxcb1-dev)
+  # A private session bus for the desktop-bus tests, and the desktop entry's checker.
+  packages+=(dbus-daemon desktop-file-utils)
 fi
 if [[ "${1:-}" == "--bench" ]]; then
   # The window benchmark drives the real program under a virtual X server.
