@@ -1,10 +1,16 @@
 // The program entry: the application object, the main window (whose creation runs the whole
 // start-up), the progress dialog, then the event loop.
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QTreeView>
 
+#include <unistd.h>
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
 #include <exception>
 
+#include "platform/instancechannel.h"
 #include "platform/pathcodec.h"
 #include "ui/dialogs.h"
 #include "ui/formprogress.h"
@@ -29,9 +35,26 @@ class TVelmoApplication : public QApplication {
   }
 };
 
+// The running copy works in a folder of its own: a relative name must not change meaning.
+QString AbsoluteCommandLineFile(const QString& file) {
+  if (file.isEmpty() || file.startsWith(QLatin1Char('/'))) return file;
+  char* folder = ::getcwd(nullptr, 0);
+  if (!folder) return file;
+  QString absolute = platform::decodePath(folder);
+  std::free(folder);
+  if (!absolute.endsWith(QLatin1Char('/'))) absolute += QLatin1Char('/');
+  return absolute + file;
+}
+
+// The whole later start, its own start-up included, ends within about this long.
+constexpr std::chrono::milliseconds kHandOffBudget{1000};
+constexpr std::chrono::milliseconds kHandOffLeastWait{200};
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  QElapsedTimer started;
+  started.start();
   TVelmoApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("velmo"));
   QApplication::setApplicationDisplayName(QStringLiteral("Velmo"));
@@ -42,7 +65,15 @@ int main(int argc, char** argv) {
   int result = 0;
   {
     TMainForm MainForm(arguments);
-    if (MainForm.IsSecondCopy()) return 0;
+    if (MainForm.IsSecondCopy()) {
+      // Ends as before, but its file is not lost: the running copy adds it and comes to the
+      // front. A running copy that does not answer (stopped, hung) never keeps this one.
+      platform::HandOffToRunningCopy(
+          MainForm.DataDirectory(), AbsoluteCommandLineFile(MainForm.CommandLineFile()),
+          std::max(kHandOffLeastWait,
+                   kHandOffBudget - std::chrono::milliseconds(started.elapsed())));
+      return 0;
+    }
     if (MainForm.StartFailed()) return 1;
     if (!FormProgress) FormProgress = std::make_unique<TFormProgress>();
     FormProgress->setObjectName(QStringLiteral("FormProgress"));

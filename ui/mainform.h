@@ -58,6 +58,7 @@ struct TTimeBatch;
 
 namespace platform {
 class SingleInstanceLock;
+class InstanceChannel;
 }
 
 // The back end of the last play from the main list.
@@ -331,7 +332,7 @@ class TMainForm : public QMainWindow, private TMp3FileThreadHost {
   bool lvMainKeyDown(QKeyEvent* event);
   // mainform_language.cpp
   void ConnectLanguageBox();
-  void AddCommandLineFile();
+  void AddCommandLineFile(const QString& FileName);
   // mainform_durations.cpp: the duration scanner, started after tracks were added.
   void StartTimeThread();
   void ShowTimes(const TTimeBatch& batch);
@@ -496,4 +497,18 @@ class TMainForm : public QMainWindow, private TMp3FileThreadHost {
   void UpdateSysTrayNote();
   QSystemTrayIcon* TrayIconData = nullptr;
   QTimer* FTrayWatch = nullptr;  // while hidden: brings the window back if the area goes away
+
+  // mainform_handoff.cpp: files handed over by later starts of the program.
+ public:
+  // Shows the window, from the tray too, and brings it in front of the others.
+  void BringToFront();
+
+ private:
+  void ListenForLaterStarts();
+  void TakeHandedFile(const QString& FileName);
+  void AddHandedFiles();
+  platform::InstanceChannel* FInstanceChannel = nullptr;
+  QStringList FHandedFiles;    // taken, not yet added
+  bool FStartedUp = false;     // the start-up's own loads are done
+  QTimer* FHandOffRetry = nullptr;
 };

@@ -22,7 +22,7 @@ void TMainForm::cboxLngChange() {
   // Runs inside the settings load at start-up, which must go on whatever fails here.
   RunGuarded(this, [&] {
     if (!ExFileName.isEmpty()) {
-      AddCommandLineFile();
+      AddCommandLineFile(ExFileName);
       return;
     }
     if (index == 0) SetLanguage(this, QStringLiteral("english.lng"));
@@ -30,10 +30,10 @@ void TMainForm::cboxLngChange() {
   });
 }
 
-void TMainForm::AddCommandLineFile() {
+void TMainForm::AddCommandLineFile(const QString& FileName) {
   // No test for a duplicate or for the file's existence: a missing file is listed with size -1.
-  const QString name = ExFileName.mid(ExFileName.lastIndexOf(QLatin1Char('/')) + 1);
-  AddScannedRecord(std::make_shared<TMp3Player>(0, ExFileName, platform::displayName(name),
-                                                GetFileSizeKB(ExFileName), QString(), 0, 0));
+  const QString name = FileName.mid(FileName.lastIndexOf(QLatin1Char('/')) + 1);
+  AddScannedRecord(std::make_shared<TMp3Player>(0, FileName, platform::displayName(name),
+                                                GetFileSizeKB(FileName), QString(), 0, 0));
   StartTimeThread();
 }

@@ -95,6 +95,8 @@ void TMainForm::InitSession() {
   connect(qApp, &QGuiApplication::commitDataRequest, this,
           [this](QSessionManager&) { SaveForExit(false); });
   setAcceptDrops(true);
+  // Before the loads: a later start during a long load is answered at once, its file added after.
+  ListenForLaterStarts();
   LoadSessionData();
   if (const int error = platform::probeWritableFolder(FWindowsTemporaryDir))
     Dialogs().ShowMessage(this,
@@ -102,6 +104,9 @@ void TMainForm::InitSession() {
                                          "and settings cannot be saved until this is fixed.")
                               .arg(FWindowsTemporaryDir, SystemError(error)),
                           {}, TMessageIcon::Warning);
+  FStartedUp = true;
+  // Files handed over during the start are added once the window is up.
+  if (!FHandedFiles.isEmpty()) FHandOffRetry->start(0);
 }
 
 void TMainForm::LoadSessionData() {

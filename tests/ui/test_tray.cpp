@@ -282,6 +282,21 @@ TEST_F(TrayWindow, WithoutANotificationAreaNothingStaysHidden) {
   EXPECT_NE(Snapshot(DataDir()), before) << "the close saved";
 }
 
+// Opening a file with the program while its window hides behind the icon: the later start hands
+// the file over and ends, and the window comes back with the file added, as a left press would.
+TEST_F(TrayWindow, ALaterStartWithAFileBringsTheHiddenWindowBack) {
+  ASSERT_NO_FATAL_FAILURE(StartShown(true, 1));
+  CloseFromWindowSystem();
+  ASSERT_TRUE(WindowMappedBecomes(false));
+  ASSERT_TRUE(IconsBecome(1));
+  auto later = Launch({QStringLiteral("/music/opened.mp3")});
+  EXPECT_TRUE(QTest::qWaitFor([&] { return later->state() == QProcess::NotRunning; }, kWaitMs));
+  EXPECT_TRUE(WindowMappedBecomes(true));
+  EXPECT_TRUE(IconsBecome(0));
+  ASSERT_EQ(Rows(), 2);
+  EXPECT_EQ(form->TrackList()->Record(1)->Mp3Path(), QStringLiteral("/music/opened.mp3"));
+}
+
 // While the window is hidden, closing a window of no parent (a message box) must not end the
 // program: nothing would have been saved.
 TEST_F(TrayWindow, ClosingAnotherWindowWhileHiddenKeepsTheProgramRunning) {
