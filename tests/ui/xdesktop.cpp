@@ -123,6 +123,22 @@ xcb_atom_t XDesktop::Atom(const char* name) {
   return atom;
 }
 
+QByteArray XDesktop::Property(xcb_window_t window, const char* name) {
+  if (!connection_) return {};
+  // Large enough for a window icon of several sizes; the length is counted in 32-bit units.
+  constexpr std::uint32_t kMaxUnits = 1u << 20;
+  xcb_get_property_reply_t* reply = xcb_get_property_reply(
+      connection_,
+      xcb_get_property(connection_, 0, window, Atom(name), XCB_GET_PROPERTY_TYPE_ANY, 0, kMaxUnits),
+      nullptr);
+  QByteArray value;
+  if (reply)
+    value = QByteArray(static_cast<const char*>(xcb_get_property_value(reply)),
+                       xcb_get_property_value_length(reply));
+  std::free(reply);
+  return value;
+}
+
 xcb_window_t XDesktop::TrayOwner() {
   if (!connection_) return 0;
   xcb_get_selection_owner_reply_t* reply = xcb_get_selection_owner_reply(

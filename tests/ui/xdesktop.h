@@ -53,11 +53,15 @@ class XDesktop {
   // Presses and releases keys named as X names them ("Up", "Return", "Escape").
   bool Keys(const QStringList& names);
 
+  // The value of the window's property `name` as the server keeps it, of whatever type; empty
+  // when the window has no such property.
+  QByteArray Property(xcb_window_t window, const char* name);
+  xcb_atom_t Atom(const char* name);
+
   // Polls `done` every 10 ms, handling this process's events, until it holds or `ms` pass.
   static bool WaitFor(const std::function<bool()>& done, int ms);
 
  private:
-  xcb_atom_t Atom(const char* name);
   qint64 PidOf(xcb_window_t window);
   xcb_window_t TrayOwner();
   std::vector<xcb_window_t> Children(xcb_window_t window);
