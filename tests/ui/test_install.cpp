@@ -8,7 +8,6 @@
 #include <QImage>
 #include <QSystemTrayIcon>
 
-#include <cstdio>
 #include <cstring>
 #include <set>
 
@@ -295,23 +294,6 @@ TEST_F(ProgramIconWindow, TheWindowAndItsNotificationAreaIconShowTheSameDrawingA
 
 }  // namespace
 
-// The application object shows its windows on a desktop of the test's own, made first.
 int main(int argc, char** argv) {
-  XDesktop desktop(false);
-  if (!desktop.Problem().isEmpty()) {
-    std::fprintf(stderr, "install tests: %s\n", qPrintable(desktop.Problem()));
-    return 1;
-  }
-  Desktop = &desktop;
-  const QProcessEnvironment env = desktop.Environment();
-  for (const char* name : {"DISPLAY", "QT_QPA_PLATFORM"})
-    qputenv(name, env.value(QLatin1String(name)).toLocal8Bit());
-  for (const char* name : {"DBUS_SESSION_BUS_ADDRESS", "WAYLAND_DISPLAY"}) qunsetenv(name);
-  int result = 0;
-  {
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    result = RUN_ALL_TESTS();
-  }
-  return result;
+  return RunTestsOnOwnDesktop(argc, argv, false, Desktop);
 }

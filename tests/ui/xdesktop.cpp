@@ -1,6 +1,7 @@
 #include "tests/ui/xdesktop.h"
 
-#include <QCoreApplication>
+#include <gtest/gtest.h>
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QThread>
 
@@ -277,4 +278,25 @@ bool XDesktop::WaitFor(const std::function<bool()>& done, int ms) {
     QThread::msleep(10);
   }
   return true;
+}
+
+int RunTestsOnOwnDesktop(int argc, char** argv, bool withTray, XDesktop*& desktop) {
+  XDesktop own(withTray);
+  if (!own.Problem().isEmpty()) {
+    std::fprintf(stderr, "%s: %s\n", argv[0], qPrintable(own.Problem()));
+    return 1;
+  }
+  desktop = &own;
+  const QProcessEnvironment env = own.Environment();
+  for (const char* name : {"DISPLAY", "QT_QPA_PLATFORM"})
+    qputenv(name, env.value(QLatin1String(name)).toLocal8Bit());
+  for (const char* name : {"DBUS_SESSION_BUS_ADDRESS", "WAYLAND_DISPLAY"}) qunsetenv(name);
+  int result = 0;
+  {
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    result = RUN_ALL_TESTS();
+  }
+  desktop = nullptr;
+  return result;
 }

@@ -74,3 +74,8 @@ class XDesktop {
   xcb_connection_t* connection_ = nullptr;
   xcb_window_t root_ = 0;
 };
+
+// The main of a test program whose windows show on a desktop of its own: the desktop is made
+// before the application object, so that the application shows its windows there, and `desktop`
+// points at it while the tests run.
+int RunTestsOnOwnDesktop(int argc, char** argv, bool withTray, XDesktop*& desktop);
