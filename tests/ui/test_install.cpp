@@ -136,6 +136,19 @@ class InstalledTree : public ProgramFixture {
     ProgramFixture::TearDown();
   }
   QString Installed(const QString& relative) const { return prefix.filePath(relative); }
+  // Whether the window's icon, as the window manager reads it, holds every installed PNG.
+  ::testing::AssertionResult ShowsTheInstalledIcon(xcb_window_t window) const {
+    const std::vector<QImage> icons = WindowIcons(Desktop->Property(window, "_NET_WM_ICON"));
+    for (const int size : kPngSizes) {
+      const QImage installed = AsShown(QImage(Installed(IconPath(size))));
+      if (installed.isNull()) return ::testing::AssertionFailure() << IconPath(size).toStdString();
+      if (std::none_of(icons.begin(), icons.end(),
+                       [&](const QImage& icon) { return SameImage(icon, installed); }))
+        return ::testing::AssertionFailure() << "no image like the installed " << size << "x"
+                                             << size << " among " << icons.size();
+    }
+    return ::testing::AssertionSuccess();
+  }
   static QString IconPath(int size) {
     return QStringLiteral("share/icons/hicolor/%1x%1/apps/velmo.png").arg(size);
   }
@@ -245,16 +258,7 @@ TEST_F(InstalledTree, StartedFromAnotherFolderTheProgramReadsItsInstalledLanguag
                 "share/applications/velmo.desktop")))[QStringLiteral("StartupWMClass")])
       << wmClass.toStdString();
 
-  const std::vector<QImage> icons = WindowIcons(Desktop->Property(window, "_NET_WM_ICON"));
-  for (const int size : kPngSizes) {
-    SCOPED_TRACE(size);
-    const QImage installed(Installed(IconPath(size)));
-    ASSERT_FALSE(installed.isNull());
-    EXPECT_TRUE(
-        std::any_of(icons.begin(), icons.end(),
-                    [&](const QImage& icon) { return SameImage(icon, AsShown(installed)); }))
-        << icons.size() << " images in the window's icon";
-  }
+  EXPECT_TRUE(ShowsTheInstalledIcon(window));
 
   Desktop->SendCloseRequest(window);
   ASSERT_TRUE(XDesktop::WaitFor([&] { return program->state() == QProcess::NotRunning; }, 20000));
@@ -269,6 +273,7 @@ TEST_F(InstalledTree, WithoutTheInstalledLanguageFileTheProgramSaysSoBeforeItsWi
   const std::vector<xcb_window_t> windows = FirstWindows();
   ASSERT_EQ(windows.size(), 1u);
   EXPECT_TRUE(IsDialog(windows.front()));
+  EXPECT_TRUE(ShowsTheInstalledIcon(windows.front())) << "a message box shows the icon too";
 }
 
 // The window of this process, whose icons come from the program's own resources.
