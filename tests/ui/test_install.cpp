@@ -154,11 +154,11 @@ class InstalledTree : public ProgramFixture {
   }
 
   // The installed program, started on the desktop from `folder`, with the fixture's private data
-  // and runtime folders.
-  void LaunchInstalled(const QString& folder, int language) {
+  // and runtime folders, whose stored settings choose Bulgarian.
+  void LaunchInstalledInBulgarian(const QString& folder) {
     ASSERT_TRUE(QDir().mkpath(DataDir()));
     WriteFile(DataDir() + QStringLiteral("MP3_PLAYER_SETTINGS.DAT"),
-              "[SET_LANGUAGE]\nDEFAULT_LANGUAGE=" + QByteArray::number(language) + "\n");
+              "[SET_LANGUAGE]\nDEFAULT_LANGUAGE=1\n");
     program = std::make_unique<QProcess>();
     program->setProcessEnvironment(Desktop->Environment());
     program->setWorkingDirectory(folder);
@@ -244,7 +244,7 @@ TEST_F(InstalledTree, TheDesktopEntryPassesTheCheckerAndNamesTheInstalledProgram
 
 TEST_F(InstalledTree, StartedFromAnotherFolderTheProgramReadsItsInstalledLanguageAndShowsItsIcon) {
   QTemporaryDir elsewhere;
-  ASSERT_NO_FATAL_FAILURE(LaunchInstalled(elsewhere.path(), 1));
+  ASSERT_NO_FATAL_FAILURE(LaunchInstalledInBulgarian(elsewhere.path()));
   const std::vector<xcb_window_t> windows = FirstWindows();
   ASSERT_EQ(windows.size(), 1u) << program->readAllStandardError().toStdString();
   const xcb_window_t window = windows.front();
@@ -269,7 +269,7 @@ TEST_F(InstalledTree, StartedFromAnotherFolderTheProgramReadsItsInstalledLanguag
 TEST_F(InstalledTree, WithoutTheInstalledLanguageFileTheProgramSaysSoBeforeItsWindow) {
   ASSERT_TRUE(QFile::remove(Installed(QStringLiteral("share/velmo/bulgarian.lng"))));
   QTemporaryDir elsewhere;
-  ASSERT_NO_FATAL_FAILURE(LaunchInstalled(elsewhere.path(), 1));
+  ASSERT_NO_FATAL_FAILURE(LaunchInstalledInBulgarian(elsewhere.path()));
   const std::vector<xcb_window_t> windows = FirstWindows();
   ASSERT_EQ(windows.size(), 1u);
   EXPECT_TRUE(IsDialog(windows.front()));
