@@ -16,6 +16,7 @@
 #include "ui/formprogress.h"
 #include "ui/mainform.h"
 #include "ui/milestones.h"
+#include "ui/programicon.h"
 #include "ui/tracklistmodel.h"
 
 namespace {
@@ -58,6 +59,9 @@ int main(int argc, char** argv) {
   TVelmoApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("velmo"));
   QApplication::setApplicationDisplayName(QStringLiteral("Velmo"));
+  // The desktop matches the window to velmo.desktop, and every window shows the program's icon.
+  QGuiApplication::setDesktopFileName(QStringLiteral("velmo"));
+  QApplication::setWindowIcon(ProgramIcon());
 
   // The arguments' own bytes (Qt's options already taken out): a file name need not be UTF-8.
   QStringList arguments;

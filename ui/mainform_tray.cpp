@@ -9,36 +9,13 @@
 #include <QCursor>
 #include <QLabel>
 #include <QMenu>
-#include <QPainter>
-#include <QPixmap>
 #include <QTabWidget>
 #include <QTimer>
 
 #include "ui/mainform.h"
+#include "ui/programicon.h"
 
 namespace {
-
-// The program's own icon, drawn so that no image file has to be found at run time: a blue disc
-// with a white note, at the sizes notification areas and window lists ask for.
-QIcon DrawnProgramIcon() {
-  QIcon icon;
-  for (const int size : {16, 22, 24, 32, 48, 64}) {
-    QPixmap pixmap(size, size);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    const qreal s = size;
-    painter.setBrush(QColor(0x1e, 0x5a, 0xa8));
-    painter.drawEllipse(QRectF(0.5, 0.5, s - 1, s - 1));
-    painter.setBrush(Qt::white);
-    painter.drawEllipse(QRectF(s * 0.24, s * 0.58, s * 0.28, s * 0.2));
-    painter.drawRect(QRectF(s * 0.45, s * 0.22, s * 0.07, s * 0.46));
-    painter.drawRect(QRectF(s * 0.45, s * 0.22, s * 0.3, s * 0.09));
-    icon.addPixmap(pixmap);
-  }
-  return icon;
-}
 
 // How often a window hidden behind the icon checks that the notification area is still there.
 constexpr int kTrayWatchMs = 1000;
@@ -50,7 +27,7 @@ bool TMainForm::TrayAvailable() {
 }
 
 void TMainForm::CreateTrayIcon() {
-  if (windowIcon().isNull()) setWindowIcon(DrawnProgramIcon());
+  if (windowIcon().isNull()) setWindowIcon(ProgramIcon());
   TrayIconData = new QSystemTrayIcon(this);
   TrayIconData->setObjectName(QStringLiteral("TrayIconData"));
   // Queued: a left press removes the icon, and the icon's own window must not go away while it

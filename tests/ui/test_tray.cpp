@@ -12,7 +12,6 @@
 
 #include <chrono>
 #include <cmath>
-#include <cstdio>
 #include <map>
 
 #include "platform/inifile.h"
@@ -407,23 +406,6 @@ TEST_F(TrayProgram, WithNoNotificationAreaClosingWithTheOptionOnEndsTheProgram) 
 
 }  // namespace
 
-// The application object shows its windows on a desktop of the test's own, made first.
 int main(int argc, char** argv) {
-  XDesktop desktop(true);
-  if (!desktop.Problem().isEmpty()) {
-    std::fprintf(stderr, "tray tests: %s\n", qPrintable(desktop.Problem()));
-    return 1;
-  }
-  Desktop = &desktop;
-  const QProcessEnvironment env = desktop.Environment();
-  for (const char* name : {"DISPLAY", "QT_QPA_PLATFORM"})
-    qputenv(name, env.value(QLatin1String(name)).toLocal8Bit());
-  for (const char* name : {"DBUS_SESSION_BUS_ADDRESS", "WAYLAND_DISPLAY"}) qunsetenv(name);
-  int result = 0;
-  {
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    result = RUN_ALL_TESTS();
-  }
-  return result;
+  return RunTestsOnOwnDesktop(argc, argv, true, Desktop);
 }

@@ -1,6 +1,7 @@
 #include "tests/ui/xdesktop.h"
 
-#include <QCoreApplication>
+#include <gtest/gtest.h>
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QThread>
 
@@ -11,6 +12,11 @@
 #include <cstring>
 
 namespace {
+
+// The icon goes to the X notification area of the display, never to a session bus's. With no
+// address at all the bus library would try to start a bus for the display instead (and leak in
+// the attempt, which fails the sanitizer build).
+constexpr char kNoSessionBus[] = "unix:path=/nonexistent/velmo-tests-have-no-bus";
 
 void DieWithParent() {
   ::prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -107,8 +113,7 @@ QProcessEnvironment XDesktop::Environment() const {
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert(QStringLiteral("DISPLAY"), display_);
   env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-  // The icon goes to the X notification area of this display, never to a session bus's.
-  env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+  env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QString::fromLatin1(kNoSessionBus));
   env.remove(QStringLiteral("WAYLAND_DISPLAY"));
   return env;
 }
@@ -121,6 +126,22 @@ xcb_atom_t XDesktop::Atom(const char* name) {
   const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
   std::free(reply);
   return atom;
+}
+
+QByteArray XDesktop::Property(xcb_window_t window, const char* name) {
+  if (!connection_) return {};
+  // Large enough for a window icon of several sizes; the length is counted in 32-bit units.
+  constexpr std::uint32_t kMaxUnits = 1u << 20;
+  xcb_get_property_reply_t* reply = xcb_get_property_reply(
+      connection_,
+      xcb_get_property(connection_, 0, window, Atom(name), XCB_GET_PROPERTY_TYPE_ANY, 0, kMaxUnits),
+      nullptr);
+  QByteArray value;
+  if (reply)
+    value = QByteArray(static_cast<const char*>(xcb_get_property_value(reply)),
+                       xcb_get_property_value_length(reply));
+  std::free(reply);
+  return value;
 }
 
 xcb_window_t XDesktop::TrayOwner() {
@@ -261,4 +282,26 @@ bool XDesktop::WaitFor(const std::function<bool()>& done, int ms) {
     QThread::msleep(10);
   }
   return true;
+}
+
+int RunTestsOnOwnDesktop(int argc, char** argv, bool withTray, XDesktop*& desktop) {
+  XDesktop own(withTray);
+  if (!own.Problem().isEmpty()) {
+    std::fprintf(stderr, "%s: %s\n", argv[0], qPrintable(own.Problem()));
+    return 1;
+  }
+  desktop = &own;
+  const QProcessEnvironment env = own.Environment();
+  for (const char* name : {"DISPLAY", "QT_QPA_PLATFORM"})
+    qputenv(name, env.value(QLatin1String(name)).toLocal8Bit());
+  qputenv("DBUS_SESSION_BUS_ADDRESS", kNoSessionBus);
+  qunsetenv("WAYLAND_DISPLAY");
+  int result = 0;
+  {
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    result = RUN_ALL_TESTS();
+  }
+  desktop = nullptr;
+  return result;
 }

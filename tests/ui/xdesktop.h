@@ -53,11 +53,15 @@ class XDesktop {
   // Presses and releases keys named as X names them ("Up", "Return", "Escape").
   bool Keys(const QStringList& names);
 
+  // The value of the window's property `name` as the server keeps it, of whatever type; empty
+  // when the window has no such property.
+  QByteArray Property(xcb_window_t window, const char* name);
+  xcb_atom_t Atom(const char* name);
+
   // Polls `done` every 10 ms, handling this process's events, until it holds or `ms` pass.
   static bool WaitFor(const std::function<bool()>& done, int ms);
 
  private:
-  xcb_atom_t Atom(const char* name);
   qint64 PidOf(xcb_window_t window);
   xcb_window_t TrayOwner();
   std::vector<xcb_window_t> Children(xcb_window_t window);
@@ -70,3 +74,8 @@ class XDesktop {
   xcb_connection_t* connection_ = nullptr;
   xcb_window_t root_ = 0;
 };
+
+// The main of a test program whose windows show on a desktop of its own: the desktop is made
+// before the application object, so that the application shows its windows there, and `desktop`
+// points at it while the tests run.
+int RunTestsOnOwnDesktop(int argc, char** argv, bool withTray, XDesktop*& desktop);
