@@ -2,8 +2,10 @@
 // started again with a file, hands the file to the running copy over the session bus (a private
 // dbus-daemon of this test program) or over the local socket, and ends.
 #include <gtest/gtest.h>
+#include <QApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
 
@@ -116,6 +118,25 @@ TEST_F(HandOff, TheRunningWindowAddsTheFileAndComesToTheFrontWhicheverWayItCame)
     }
   }
   EXPECT_EQ(form->CommandLineFile(), QString()) << "a handed file is not this start's file";
+}
+
+// A question open in the window (or a load, a scan) keeps the list as it is: the handed file waits
+// for it to be answered.
+TEST_F(HandOff, AFileHandedWhileTheWindowAsksSomethingWaitsForTheAnswer) {
+  StoreList(ListText(1));
+  Start();
+  QDialog question(form.get());
+  question.setModal(true);
+  question.show();
+  ASSERT_TRUE(
+      QTest::qWaitFor([&] { return QApplication::activeModalWidget() == &question; }, kWaitMs));
+  auto later = LaterStart(QStringLiteral("/music/waits.mp3"), false);
+  Ended(*later);
+  QTest::qWait(300);
+  EXPECT_EQ(Rows(), 1) << "nothing is added while the question is open";
+  question.accept();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Rows() == 2; }, kWaitMs));
+  EXPECT_EQ(FileOfRow(1), QStringLiteral("/music/waits.mp3"));
 }
 
 TEST_F(HandOff, AStartThatFindsNoListenerEndsWithinItsTime) {
