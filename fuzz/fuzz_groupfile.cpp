@@ -8,19 +8,12 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "fuzz/fuzzcheck.h"
 #include "model/groupfile.h"
 #include "model/mp3objects.h"
 #include "platform/inifile.h"
 
-namespace {
-
-void Check(bool condition, const char* what) {
-  if (condition) return;
-  std::fprintf(stderr, "fuzz_groupfile: %s\n", what);
-  std::abort();
-}
-
-}  // namespace
+using fuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);

@@ -1,21 +1,12 @@
 // Feeds arbitrary bytes to the reader of the hand-off socket, which any program of the user can
 // write to: a frame is taken only whole, exactly as it was sent, with a path of sane size and no
 // zero byte; anything else waits for more or is refused.
-#include <cstdio>
-#include <cstdlib>
 #include <string_view>
 
+#include "fuzz/fuzzcheck.h"
 #include "platform/handoffframe.h"
 
-namespace {
-
-void Check(bool condition, const char* what) {
-  if (condition) return;
-  std::fprintf(stderr, "fuzz_handoff: %s\n", what);
-  std::abort();
-}
-
-}  // namespace
+using fuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view received(reinterpret_cast<const char*>(data), size);

@@ -13,14 +13,11 @@
 
 #include "audio/bass.h"
 #include "audio/icystream.h"
+#include "fuzz/fuzzcheck.h"
 
 namespace {
 
-void Check(bool condition, const char* what) {
-  if (condition) return;
-  std::fprintf(stderr, "fuzz_icystream: %s\n", what);
-  std::abort();
-}
+using fuzz::Check;
 
 // Chunk sizes 1..64 drawn from a seed, so each input also picks its own network timing.
 class Chunker {

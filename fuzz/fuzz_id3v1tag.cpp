@@ -8,16 +8,13 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "fuzz/fuzzcheck.h"
 #include "model/id3v1tag.h"
 #include "platform/textcodec.h"
 
 namespace {
 
-void Check(bool condition, const char* what) {
-  if (condition) return;
-  std::fprintf(stderr, "fuzz_id3v1tag: %s\n", what);
-  std::abort();
-}
+using fuzz::Check;
 
 void CheckField(const QString& text, qsizetype slot) {
   Check(text.size() <= slot, "a field longer than its slot");

@@ -14,15 +14,12 @@
 #include <utility>
 #include <vector>
 
+#include "fuzz/fuzzcheck.h"
 #include "platform/inifile.h"
 
 namespace {
 
-void Check(bool condition, const char* what) {
-  if (condition) return;
-  std::fprintf(stderr, "fuzz_inifile: %s\n", what);
-  std::abort();
-}
+using fuzz::Check;
 
 bool Blank(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';

@@ -6,18 +6,11 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "fuzz/fuzzcheck.h"
 #include "model/mp3languages.h"
 #include "platform/textcodec.h"
 
-namespace {
-
-void Check(bool condition, const char* what) {
-  if (condition) return;
-  std::fprintf(stderr, "fuzz_languagefile: %s\n", what);
-  std::abort();
-}
-
-}  // namespace
+using fuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);

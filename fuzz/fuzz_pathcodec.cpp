@@ -8,16 +8,13 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "fuzz/fuzzcheck.h"
 #include "platform/pathcodec.h"
 #include "platform/textcodec.h"
 
 namespace {
 
-void Check(bool condition, const char* what) {
-  if (condition) return;
-  std::fprintf(stderr, "fuzz_pathcodec: %s\n", what);
-  std::abort();
-}
+using fuzz::Check;
 
 bool HasLineBreak(std::string_view bytes) {
   return bytes.find('\n') != std::string_view::npos || bytes.find('\r') != std::string_view::npos;

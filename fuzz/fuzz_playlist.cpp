@@ -9,18 +9,11 @@
 #include <memory>
 #include <string_view>
 
+#include "fuzz/fuzzcheck.h"
 #include "model/mp3objects.h"
 #include "platform/inifile.h"
 
-namespace {
-
-void Check(bool condition, const char* what) {
-  if (condition) return;
-  std::fprintf(stderr, "fuzz_playlist: %s\n", what);
-  std::abort();
-}
-
-}  // namespace
+using fuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (!Mp3Session) Mp3Session = std::make_unique<TMp3Session>();

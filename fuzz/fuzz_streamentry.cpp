@@ -8,18 +8,11 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "fuzz/fuzzcheck.h"
 #include "platform/textcodec.h"
 #include "playback/streamentry.h"
 
-namespace {
-
-void Check(bool condition, const char* what) {
-  if (condition) return;
-  std::fprintf(stderr, "fuzz_streamentry: %s\n", what);
-  std::abort();
-}
-
-}  // namespace
+using fuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;

@@ -11,14 +11,11 @@
 #include "audio/bass.h"
 #include "audio/streamaddress.h"
 #include "audio/streamplaylist.h"
+#include "fuzz/fuzzcheck.h"
 
 namespace {
 
-void Check(bool condition, const char* what) {
-  if (condition) return;
-  std::fprintf(stderr, "fuzz_streamplaylist: %s\n", what);
-  std::abort();
-}
+using fuzz::Check;
 
 bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
   if (s.size() < prefix.size()) return false;

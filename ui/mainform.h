@@ -59,7 +59,7 @@ struct TTimeBatch;
 namespace platform {
 class SingleInstanceLock;
 class InstanceChannel;
-}
+}  // namespace platform
 
 // The back end of the last play from the main list.
 enum TFileType : std::uint8_t { ft_Mp3, ft_M3u, ft_Other };
@@ -494,21 +494,23 @@ class TMainForm : public QMainWindow, private TMp3FileThreadHost {
   // A close request with the tray option on: the window hides and the icon stands for it.
   void HideInTray();
   void ShowFromTray();
+  // Shown, not minimised, raised and active.
+  void ShowInFront();
   void UpdateSysTrayNote();
   QSystemTrayIcon* TrayIconData = nullptr;
   QTimer* FTrayWatch = nullptr;  // while hidden: brings the window back if the area goes away
 
-  // mainform_handoff.cpp: files handed over by later starts of the program.
  public:
   // Shows the window, from the tray too, and brings it in front of the others.
   void BringToFront();
 
+  // mainform_handoff.cpp: files handed over by later starts of the program.
  private:
   void ListenForLaterStarts();
   void TakeHandedFile(const QString& FileName);
   void AddHandedFiles();
   platform::InstanceChannel* FInstanceChannel = nullptr;
-  QStringList FHandedFiles;    // taken, not yet added
-  bool FStartedUp = false;     // the start-up's own loads are done
+  QStringList FHandedFiles;  // taken, not yet added
+  bool FStartedUp = false;   // the start-up's own loads are done
   QTimer* FHandOffRetry = nullptr;
 };

@@ -49,18 +49,3 @@ void TMainForm::AddHandedFiles() {
   });
   BringToFront();
 }
-
-void TMainForm::BringToFront() {
-  if (!isVisible() && TrayIconData->isVisible()) {
-    // As a left press on the icon does.
-    ShowFromTray();
-    TrayIconData->hide();
-    return;
-  }
-  if (isMinimized())
-    showNormal();
-  else
-    show();
-  raise();
-  activateWindow();
-}

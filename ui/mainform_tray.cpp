@@ -84,14 +84,28 @@ void TMainForm::TrayMessage(QSystemTrayIcon::ActivationReason reason) {
 
 void TMainForm::ShowFromTray() {
   FTrayWatch->stop();
+  ShowInFront();
+  QGuiApplication::setQuitOnLastWindowClosed(true);
+  UpdateSysTrayNote();
+}
+
+void TMainForm::BringToFront() {
+  if (!isVisible() && TrayIconData->isVisible()) {
+    // As a left press on the icon does.
+    ShowFromTray();
+    TrayIconData->hide();
+    return;
+  }
+  ShowInFront();
+}
+
+void TMainForm::ShowInFront() {
   if (isMinimized())
     showNormal();
   else
     show();
   raise();
   activateWindow();
-  QGuiApplication::setQuitOnLastWindowClosed(true);
-  UpdateSysTrayNote();
 }
 
 void TMainForm::UpdateSysTrayNote() {
