@@ -462,9 +462,7 @@ double Bench::StartLatency(Recorder& recorder, const std::function<bool()>& star
     // The first start of each kind pays for loading and connecting once; not counted.
     if (run > 0) all->push_back(Ms(*onset - command));
   }
-  std::vector<double> sorted = *all;
-  std::sort(sorted.begin(), sorted.end());
-  return sorted[sorted.size() / 2];
+  return bench::Median(*all);
 }
 
 void Bench::Latency(const QString& mpg123) {

@@ -69,11 +69,6 @@ void WithDialog(TMainForm* form, const std::function<void(TFSearch*)>& inside) {
   form->Command(QStringLiteral("Search"))->trigger();
 }
 
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -153,19 +148,19 @@ int main(int argc, char** argv) {
     form->edtSearch->clear();
   }
 
-  const double strokeMs = Median(strokes);
-  const double plainMs = Median(plainPass);
-  bench::Report("Find opened, 100,000 tracks listed and painted", Median(opens),
+  const double strokeMs = bench::Median(strokes);
+  const double plainMs = bench::Median(plainPass);
+  bench::Report("Find opened, 100,000 tracks listed and painted", bench::Median(opens),
                 "Refresh of the main list", refreshMs);
   bench::Report("  slowest open", *std::max_element(opens.begin(), opens.end()),
                 "Refresh of the main list", refreshMs);
-  bench::Report("First keystroke of an opening, median", Median(firstStrokes),
+  bench::Report("First keystroke of an opening, median", bench::Median(firstStrokes),
                 "plain upper-case pass", plainMs);
   bench::Report("  slowest first keystroke",
                 *std::max_element(firstStrokes.begin(), firstStrokes.end()),
                 "plain upper-case pass", plainMs);
   bench::Report("Later keystrokes (typed and erased), median", strokeMs,
-                "main list's fast filter, same keys", Median(fastFilter));
+                "main list's fast filter, same keys", bench::Median(fastFilter));
   bench::Report("  slowest later keystroke", *std::max_element(strokes.begin(), strokes.end()),
                 "plain upper-case pass", plainMs);
   form.reset();

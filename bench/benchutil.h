@@ -34,6 +34,12 @@ inline bool EncodeSine(const QString& out, int seconds, const QStringList& codec
   return ffmpeg.waitForFinished(300000) && ffmpeg.exitCode() == 0;
 }
 
+// The middle value (the upper one of an even count).
+inline double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
 // Median wall time in milliseconds of `runs` calls of `body`; `before` runs untimed first.
 inline double MedianMs(int runs, const std::function<void()>& body,
                        const std::function<void()>& before = {}) {
@@ -46,8 +52,7 @@ inline double MedianMs(int runs, const std::function<void()>& body,
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
             .count());
   }
-  std::sort(times.begin(), times.end());
-  return times[times.size() / 2];
+  return Median(std::move(times));
 }
 
 inline void Report(const std::string& what, double ms, const std::string& reference = {},
