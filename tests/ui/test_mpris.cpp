@@ -23,6 +23,7 @@
 #include <thread>
 
 #include "audio/mp3device.h"
+#include "platform/pathcodec.h"
 #include "tests/audio/httptestserver.h"
 #include "tests/audio/mp3testfiles.h"
 #include "tests/support/sessionbus.h"
@@ -90,6 +91,33 @@ class BusLog : public QObject {
 };
 
 namespace {
+
+// The list's Time column is kept as text; the bus wants microseconds, and nothing when unknown.
+TEST(MprisTexts, TrackLengthsFromTheTimeColumn) {
+  const struct {
+    const char* text;
+    std::optional<std::int64_t> us;
+  } cases[] = {
+      {"0:3:05", 185'000'000},   {"1:2:05", 3'725'000'000},
+      {"3:05", 185'000'000},     {" 0:0:30 ", 30'000'000},
+      {"", std::nullopt},        {"0:0:00", std::nullopt},
+      {"0:60:00", std::nullopt}, {"0:1:75", std::nullopt},
+      {"-1:00", std::nullopt},   {"+1:00", std::nullopt},
+      {"1:2:3:4", std::nullopt}, {"abc", std::nullopt},
+      {"30", std::nullopt},      {"99999999999:0:00", std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(MprisLengthOf(QString::fromUtf8(c.text)), c.us) << c.text;
+}
+
+// A URL names the file's own bytes, also when its name is not UTF-8.
+TEST(MprisTexts, FileUrlsNameThePathsBytes) {
+  const QString latin1 = platform::decodePath("/music/caf\xe9 #1.mp3");
+  EXPECT_EQ(MprisFileUrl(latin1), QStringLiteral("file:///music/caf%E9%20%231.mp3"));
+  const QString cyrillic = QStringLiteral("/music/\u041c\u0435\u0447\u0442\u0430 100%.mp3");
+  const QUrl url(MprisFileUrl(cyrillic));
+  EXPECT_TRUE(url.isValid());
+  EXPECT_EQ(url.toLocalFile(), cyrillic);
+}
 
 class Mpris : public MainFormFixture {
  protected:
