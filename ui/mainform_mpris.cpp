@@ -40,7 +40,8 @@ class TMainForm::TMprisLink final : public TMprisHost {
     // Pause acts on the file engine only: a station plays on through it.
     state.CanPause = enabled("Mp3Pause") && !stream;
     state.CanPlay = enabled("Mp3Play") || (state.PlaybackStatus == Paused() && state.CanPause);
-    state.CanSeek = !stream && state.PlaybackStatus != Stopped() && Mp3FileThread->GetLength() > 0;
+    // The bar's end is the open file's length, as a click on the bar seeks by it.
+    state.CanSeek = !stream && state.PlaybackStatus != Stopped() && form_->Progress->maximum() > 0;
     return state;
   }
 

@@ -75,6 +75,7 @@ void TMainForm::PlayFile() {
   if (!CurrMp3) return;
   AbandonStreamOpen();
   BASS_Free();
+  MprisStreamStopped();
   InitBass();
   FMp3FileType = ft_Mp3;
   if (cboxShowCheckList->isChecked() && BuildCheckedList()) SelectNextChecked();
