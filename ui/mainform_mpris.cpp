@@ -51,8 +51,9 @@ class TMainForm::TMprisLink final : public TMprisHost {
   }
 
   void MprisCommand(TMprisCommand command) override {
-    // Queued: a command may show a message box, and the bus call is answered first.
-    QTimer::singleShot(0, form_, [this, command] { Run(command); });
+    // Queued: a command may show a message box, and the bus call is answered first. On the
+    // service, so that a request still queued when the window goes is dropped with it.
+    QTimer::singleShot(0, service.get(), [this, command] { Run(command); });
   }
 
   void MprisSetVolume(double volume) override {
@@ -78,7 +79,7 @@ class TMainForm::TMprisLink final : public TMprisHost {
   }
 
   void MprisQuit() override {
-    QTimer::singleShot(0, form_, [this] { Trigger("AExit"); });
+    QTimer::singleShot(0, service.get(), [this] { Trigger("AExit"); });
   }
 
  private:
