@@ -113,6 +113,10 @@ bool TMp3FileThread::IsStopped() {
   return FDevice->LastError() != MP3_ERR_NO_SERVER;
 }
 
+TMp3Mode TMp3FileThread::Mode() const {
+  return FDeviceID != 0 && FDevice ? FDevice->Mode() : TMp3Mode::NotReady;
+}
+
 void TMp3FileThread::Play() {
   dwFlags = 1;
   MyError = FDevice ? FDevice->Play() : MP3_ERR_NOT_OPEN;

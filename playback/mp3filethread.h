@@ -14,6 +14,7 @@
 
 class TMp3Device;
 class TMp3FileThread;
+enum class TMp3Mode : int;
 
 // What the engine tells the window it plays for.
 class TMp3FileThreadHost {
@@ -52,6 +53,8 @@ class TMp3FileThread : public std::enable_shared_from_this<TMp3FileThread> {
   // The open file has stopped (ended, paused or stopped). A device waiting for a lost sound
   // server, or one that gave up on it, is not: the track did not end.
   bool IsStopped();
+  // The open file's mode; NotReady while no file is open.
+  TMp3Mode Mode() const;
   void Play();
   void Pause();
   void ResumePlay();

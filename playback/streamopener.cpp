@@ -79,7 +79,7 @@ void TStreamOpener::Send(std::uint64_t serial, int code, std::int64_t value, QSt
 void TStreamOpener::OpenStreamUrl(std::uint64_t serial, const QString& address) {
   if (Stale(serial)) return;
   BASS_StreamFree(handle_.load());
-  Send(serial, kStreamConnecting, 0);
+  Send(serial, kStreamConnecting, 0, address);
   const QByteArray url = address.toUtf8();
   const HSTREAM handle =
       BASS_StreamCreateURL(url.constData(), 0, BASS_STREAM_STATUS, StreamDownloadProc, this);

@@ -22,7 +22,7 @@
 
 // What the stream side reports to the window.
 enum TStreamStatus : int {
-  kStreamConnecting = 0,  // value 0
+  kStreamConnecting = 0,  // value 0; text: the address it connects to
   kStreamFailed = 1,      // value: the library's error number
   kStreamBuffering = 2,   // value: the buffer's fill in per cent
   kStreamTitle = 7,       // text: the title from the stream's metadata

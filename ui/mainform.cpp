@@ -30,10 +30,13 @@ TMainForm::TMainForm(const QStringList& arguments, QWidget* parent) : QMainWindo
   qApp->installEventFilter(this);
   ActionListUpdate();
   FormCreate(arguments);
+  // Only the copy that holds the data folder answers the desktop's media controls.
+  if (!FSecondCopy && !FStartFailed) RegisterMpris();
 }
 
 TMainForm::~TMainForm() {
   qApp->removeEventFilter(this);
+  UnregisterMpris();
   FormDestroy();
 }
 

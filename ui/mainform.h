@@ -513,4 +513,21 @@ class TMainForm : public QMainWindow, private TMp3FileThreadHost {
   QStringList FHandedFiles;  // taken, not yet added
   bool FStartedUp = false;   // the start-up's own loads are done
   QTimer* FHandOffRetry = nullptr;
+
+  // The desktop bus's media-player object (mainform_mpris.cpp).
+ public:
+  // The bus name the player is registered under; empty without a session bus.
+  QString MprisServiceName() const;
+
+ private:
+  class TMprisLink;
+  TMprisLink* FMpris = nullptr;  // null without a session bus
+  void RegisterMpris();
+  void UnregisterMpris();
+  // What changed for the bus object; each is a null test when there is none.
+  void MprisChanged();
+  void MprisTrackStarted(const TMp3PlayerPtr& mp3, bool stream);
+  void MprisStreamReport(const TStreamReport& report);
+  void MprisStreamStopped();
+  void MprisSeeked();
 };

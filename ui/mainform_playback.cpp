@@ -75,6 +75,7 @@ void TMainForm::PlayFile() {
   if (!CurrMp3) return;
   AbandonStreamOpen();
   BASS_Free();
+  MprisStreamStopped();
   InitBass();
   FMp3FileType = ft_Mp3;
   if (cboxShowCheckList->isChecked() && BuildCheckedList()) SelectNextChecked();
@@ -105,6 +106,7 @@ void TMainForm::StartEngine(const TMp3PlayerPtr& mp3) {
   else
     FAutoEngine.reset();
   Mp3FileThread->Start(this);
+  MprisTrackStarted(mp3, false);
 }
 
 void TMainForm::ClearPlayingMark() {
@@ -136,6 +138,7 @@ void TMainForm::SetMp3Pause() {
     Mp3FileThread->ResumePlay();
     FControl = false;
   }
+  MprisChanged();
 }
 
 void TMainForm::SetPauseCaption(bool paused) {
@@ -155,7 +158,9 @@ void TMainForm::Mp3CloseExecute() {
   } else if (FMp3FileType == ft_M3u) {
     AbandonStreamOpen();
     BASS_Stop();
+    MprisStreamStopped();
   }
+  MprisChanged();
 }
 
 void TMainForm::TimerTimer() {
@@ -165,6 +170,8 @@ void TMainForm::TimerTimer() {
   StatusPanel(0)->setText(QStringLiteral("Time ") +
                           TMp3Session::SecToTime(Mp3FileThread->Position()));
   Progress->SetPosition(static_cast<int>(Mp3FileThread->Position()));
+  // Also how the end of a track reaches the bus.
+  MprisChanged();
 }
 
 void TMainForm::TrackEndCheck(bool stopped) {
@@ -210,6 +217,7 @@ bool TMainForm::PassOverUnplayable() {
 
 void TMainForm::TrackOpened(TMp3FileThread* engine, bool opened) {
   if (opened) milestones::Mark("playing");
+  MprisChanged();
   if (engine != FAutoEngine.lock().get()) return;
   if (opened) {
     FSkipped = 0;
@@ -225,6 +233,7 @@ void TMainForm::ProgressMouseDown(int x) {
   if (width <= 0) return;
   const std::int64_t target = std::int64_t{x} * Mp3FileThread->GetLength() / width;
   Mp3FileThread->SetPosition(static_cast<std::uint32_t>(target));
+  MprisSeeked();
 }
 
 void TMainForm::ScrVolumeChange() {
@@ -234,6 +243,7 @@ void TMainForm::ScrVolumeChange() {
   FCurrVolume = Mp3FileThread->SetVolume(position);
   BASS_SetVolume(static_cast<float>(position / 100.0));
   ShowVolumePercents();
+  MprisChanged();
 }
 
 void TMainForm::CheckBox1Click() {

@@ -33,7 +33,10 @@ void TMainForm::StartStream() {
   // The row the open reports to: the one selected when it began, wherever it moves since.
   const int row = ItemIndex();
   FStreamRecord = row >= 0 ? FTrackList->Record(row) : TMp3PlayerPtr();
+  // A title belongs to the station that sent it.
+  FStreamTitle.clear();
   FStreamOpener->Start(CurrMp3->Mp3Path());
+  MprisTrackStarted(CurrMp3, true);
 }
 
 void TMainForm::AbandonStreamOpen() {
@@ -43,6 +46,8 @@ void TMainForm::AbandonStreamOpen() {
 void TMainForm::StreamStatus(const TStreamReport& report) {
   if (!FStreamOpener || report.serial != FStreamOpener->Serial()) return;
   milestones::Mark("stream", report.code);
+  // Before the error box, which waits for its answer.
+  MprisStreamReport(report);
   const auto showInRow = [this](const QString& text) {
     if (!FStreamRecord) return;
     FTrackList->SetSizeText(FTrackList->RowOf(FStreamRecord.get()), text);
