@@ -11,7 +11,9 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+#include <sys/prctl.h>
 
+#include <csignal>
 #include <memory>
 
 class PrivateSessionBus {
@@ -29,6 +31,8 @@ class PrivateSessionBus {
                            QStringLiteral("--nopidfile"), QStringLiteral("--print-address=1"),
                            QStringLiteral("--address=unix:dir=") + folder_.path()});
     process_.setProcessChannelMode(QProcess::SeparateChannels);
+    // However the test program ends (a crash, an abort, a closed pipe), its bus goes with it.
+    process_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     process_.start();
     // The daemon prints its address once it listens; bounded, as it may fail to start.
     if (!process_.waitForStarted(5000) || !process_.waitForReadyRead(5000)) {
