@@ -2,6 +2,10 @@
 
 namespace platform {
 
+bool IsHandOffPath(std::string_view path) {
+  return path.size() <= kHandOffMaxPath && path.find('\0') == std::string_view::npos;
+}
+
 std::string EncodeHandOffFrame(std::string_view path) {
   const auto size = static_cast<std::uint32_t>(path.size());
   std::string frame;
@@ -21,8 +25,7 @@ HandOffFrame DecodeHandOffFrame(std::string_view received) {
     return frame;
   }
   if (received.size() - 4 < size) return frame;
-  // No system path holds a zero byte.
-  if (received.substr(4, size).find('\0') != std::string_view::npos) {
+  if (!IsHandOffPath(received.substr(4, size))) {
     frame.state = HandOffFrame::State::Bad;
     return frame;
   }

@@ -14,6 +14,10 @@ namespace platform {
 inline constexpr std::uint32_t kHandOffMaxPath = 64 * 1024;
 inline constexpr char kHandOffTaken = '\x01';
 
+// Whether `path` can be a handed path at all, whichever way it came: within the limit and
+// without a zero byte, which no system path holds.
+bool IsHandOffPath(std::string_view path);
+
 std::string EncodeHandOffFrame(std::string_view path);
 
 struct HandOffFrame {

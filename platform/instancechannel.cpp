@@ -118,8 +118,9 @@ void InstanceChannel::AcceptClients() {
 }
 
 void InstanceChannel::Open(const QByteArray& path) {
-  if (path.contains('\0') || path.size() > static_cast<qsizetype>(kHandOffMaxPath)) return;
-  Q_EMIT received(decodePath(std::string_view(path.constData(), path.size())));
+  const std::string_view bytes(path.constData(), static_cast<std::size_t>(path.size()));
+  if (!IsHandOffPath(bytes)) return;
+  Q_EMIT received(decodePath(bytes));
 }
 
 namespace {

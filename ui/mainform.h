@@ -333,6 +333,8 @@ class TMainForm : public QMainWindow, private TMp3FileThreadHost {
   // mainform_language.cpp
   void ConnectLanguageBox();
   void AddCommandLineFile(const QString& FileName);
+  // The record of one named file, appended as the command-line file is, without a duration scan.
+  void AppendFileRecord(const QString& FileName);
   // mainform_durations.cpp: the duration scanner, started after tracks were added.
   void StartTimeThread();
   void ShowTimes(const TTimeBatch& batch);

@@ -44,8 +44,14 @@ void TMainForm::AddHandedFiles() {
   }
   const QStringList files = std::exchange(FHandedFiles, {});
   RunGuarded(this, [&] {
-    for (const QString& file : files)
-      if (!file.isEmpty()) AddCommandLineFile(file);
+    bool added = false;
+    for (const QString& file : files) {
+      if (file.isEmpty()) continue;
+      AppendFileRecord(file);
+      added = true;
+    }
+    // One duration scan for all of them: each start would supersede the one before.
+    if (added) StartTimeThread();
   });
   BringToFront();
 }

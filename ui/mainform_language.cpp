@@ -31,9 +31,13 @@ void TMainForm::cboxLngChange() {
 }
 
 void TMainForm::AddCommandLineFile(const QString& FileName) {
+  AppendFileRecord(FileName);
+  StartTimeThread();
+}
+
+void TMainForm::AppendFileRecord(const QString& FileName) {
   // No test for a duplicate or for the file's existence: a missing file is listed with size -1.
   const QString name = FileName.mid(FileName.lastIndexOf(QLatin1Char('/')) + 1);
   AddScannedRecord(std::make_shared<TMp3Player>(0, FileName, platform::displayName(name),
                                                 GetFileSizeKB(FileName), QString(), 0, 0));
-  StartTimeThread();
 }
